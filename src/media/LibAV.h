@@ -8,7 +8,9 @@ extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
 #include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
 #include <libavutil/avutil.h>
+#include <libavutil/buffer.h>
 #include <libavutil/dict.h>
 #include <libavutil/opt.h>
 #include <libswresample/swresample.h>
@@ -35,9 +37,18 @@ struct RefDeleter {
 inline void closeInput(AVFormatContext* c) { avformat_close_input(&c); }
 inline void freeOutput(AVFormatContext* c)
 {
-    if (c->pb && !(c->oformat->flags & AVFMT_NOFILE))
+    // A caller-supplied AVIOContext (AVFMT_FLAG_CUSTOM_IO) belongs to its
+    // CustomIOPtr, not to the muxer.
+    if (c->pb && !(c->oformat->flags & AVFMT_NOFILE) && !(c->flags & AVFMT_FLAG_CUSTOM_IO))
         avio_closep(&c->pb);
     avformat_free_context(c);
+}
+
+// An AVIOContext made by avio_alloc_context: its buffer is ours to free too.
+inline void freeCustomIO(AVIOContext* c)
+{
+    av_freep(&c->buffer);
+    avio_context_free(&c);
 }
 
 using FramePtr = std::unique_ptr<AVFrame, RefDeleter<AVFrame, av_frame_free>>;
@@ -50,6 +61,10 @@ using OutputContextPtr = std::unique_ptr<AVFormatContext, Deleter<freeOutput>>;
 using SwrContextPtr = std::unique_ptr<SwrContext, RefDeleter<SwrContext, swr_free>>;
 using SwsContextPtr = std::unique_ptr<SwsContext, Deleter<sws_freeContext>>;
 using DictPtr = std::unique_ptr<AVDictionary, RefDeleter<AVDictionary, av_dict_free>>;
+using AudioFifoPtr = std::unique_ptr<AVAudioFifo, Deleter<av_audio_fifo_free>>;
+using BufferPoolPtr = std::unique_ptr<AVBufferPool, RefDeleter<AVBufferPool, av_buffer_pool_uninit>>;
+using BufferRefPtr = std::unique_ptr<AVBufferRef, RefDeleter<AVBufferRef, av_buffer_unref>>;
+using CustomIOPtr = std::unique_ptr<AVIOContext, Deleter<freeCustomIO>>;
 
 inline FramePtr makeFrame() { return FramePtr(av_frame_alloc()); }
 inline PacketPtr makePacket() { return PacketPtr(av_packet_alloc()); }
