@@ -40,7 +40,7 @@ std::string RecordingRing::fileName(int index) const
 bool RecordingRing::open()
 {
     close();
-    failureLoggedFor_ = -1;
+    loggedFailure_.reset();
     return startFile(0);
 }
 
@@ -70,8 +70,9 @@ bool RecordingRing::startFile(int index)
 
 void RecordingRing::fail(const std::string& what, int code)
 {
-    if (failureLoggedFor_ != fileIndex_) {
-        failureLoggedFor_ = fileIndex_;
+    if (!loggedFailure_.test(static_cast<std::size_t>(fileIndex_))) {
+        loggedFailure_.set(static_cast<std::size_t>(fileIndex_));
+        ++failuresLogged_;
         logServerEvent(platform::EventType::Error,
                        "Recording file " + currentFile_ + " " + what + ": " + std::strerror(code));
     }
@@ -116,6 +117,8 @@ void RecordingRing::write(const std::uint8_t* data, std::size_t count)
         }
         done += static_cast<std::size_t>(n);
     }
+    if (loggedFailure_.any())
+        loggedFailure_.reset();
     position_ += count;
     if (position_ > size_)
         size_ = position_;

@@ -5,12 +5,14 @@
 // begins again with 0.mpg.
 //
 // Recording never stops the stream: when a file cannot be created or written
-// (full disk, removed folder) the error is logged once for that file, the
-// bytes are not recorded, and after a pause recording starts again with the
-// next file of the ring (the same file when it could not even be created).
+// (full disk, removed folder) the bytes are not recorded and, after a pause,
+// recording starts again with the next file of the ring (the same file when it
+// could not even be created). Until a write succeeds again, each file's
+// failure is logged once, so a disk that stays full logs at most five lines.
 //
 // Owns the open file. Called on one thread (the main thread, by OutputSink).
 
+#include <bitset>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -60,6 +62,8 @@ public:
     bool recording() const { return fd_ >= 0; }
     std::uint64_t currentSize() const { return size_; }
     std::string fileName(int index) const;
+    // Failures written to the event log since construction.
+    int failuresLogged() const { return failuresLogged_; }
 
 private:
     enum class State { Closed, Recording, Failed };
@@ -77,7 +81,8 @@ private:
     std::uint64_t position_ = 0;
     int flushCounter_ = 0;
     int retryIndex_ = 0;
-    int failureLoggedFor_ = -1;
+    std::bitset<kRingFiles> loggedFailure_; // files whose failure is logged since the last good write
+    int failuresLogged_ = 0;
     std::chrono::steady_clock::time_point retryAt_{};
 };
 
