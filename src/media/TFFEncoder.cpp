@@ -1,0 +1,230 @@
+#include "media/TFFEncoder.h"
+
+#include "media/EncoderFrameInput.h"
+#include "media/EncoderOutput.h"
+#include "media/EncoderOutputSettings.h"
+#include "media/EncoderTask.h"
+#include "media/EncoderUrlInput.h"
+#include "media/EncoderWaveInput.h"
+#include "media/OptionText.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+#include <QThread>
+
+#include <thread>
+
+namespace tv {
+
+namespace {
+
+constexpr std::string_view kFrameInputFormat = "frameinput";
+constexpr std::string_view kWaveInputFormat = "waveinput";
+
+bool onApplicationThread()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+} // namespace
+
+TFFEncoder::TFFEncoder() = default;
+
+TFFEncoder::~TFFEncoder()
+{
+    for (auto& t : tasks_)
+        t->abort();
+    tasks_.clear();
+}
+
+int TFFEncoder::failWith(const std::string& text)
+{
+    std::lock_guard lock(errorMutex_);
+    lastError_ = text;
+    return -1;
+}
+
+std::string TFFEncoder::LastErrMsg() const
+{
+    std::lock_guard lock(errorMutex_);
+    return lastError_;
+}
+
+media::EncoderTask* TFFEncoder::task(int index)
+{
+    if (index < 0 || index >= static_cast<int>(tasks_.size()))
+        return nullptr;
+    return tasks_[index].get();
+}
+
+int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions& options)
+{
+    tasks_.push_back(std::make_unique<media::EncoderTask>(static_cast<int>(tasks_.size())));
+    const int index = static_cast<int>(tasks_.size()) - 1;
+    if (AddInput(index, fileName, options) < 0) {
+        tasks_.pop_back();
+        return -1;
+    }
+    return index;
+}
+
+int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, const TInputOptions& options)
+{
+    media::EncoderTask* t = task(taskIndex);
+    if (!t)
+        return failWith("AddInput: no task " + std::to_string(taskIndex));
+    if (t->started())
+        return failWith("AddInput: task " + std::to_string(taskIndex) + " is already running");
+    auto items = media::parseOptionText(options.Options, media::inputFlagNames());
+    if (!items)
+        return failWith("input options of '" + fileName + "': " + items.error());
+    std::string format;
+    for (const auto& o : items.value())
+        if (o.name == "f")
+            format = o.value;
+
+    const int inputIndex = static_cast<int>(t->inputs().size());
+    Result<std::unique_ptr<media::EncoderInput>> input = fail("");
+    if (format == kFrameInputFormat) {
+        input = media::EncoderFrameInput::open(fileName, items.value());
+    } else if (format == kWaveInputFormat) {
+        input = media::EncoderWaveInput::open(fileName, items.value());
+    } else {
+        media::EncoderUrlInput::OpenSettings s;
+        s.readTimeoutMs = ReadTimeout;
+        s.abort = t->openAbort();
+        if (OnBeforeFindStreamInfo)
+            s.beforeFindStreamInfo = [this, taskIndex, inputIndex](AVFormatContext* ctx) {
+                OnBeforeFindStreamInfo(this, taskIndex, inputIndex, ctx);
+            };
+        input = media::EncoderUrlInput::open(fileName, items.value(), s);
+    }
+    if (!input)
+        return failWith(input.error());
+    t->inputs().push_back(std::move(input.value()));
+    return inputIndex;
+}
+
+int TFFEncoder::SetOutput(int taskIndex, const std::string& url, const TOutputOptions& options)
+{
+    media::EncoderTask* t = task(taskIndex);
+    if (!t)
+        return failWith("SetOutput: no task " + std::to_string(taskIndex));
+    if (t->started() || t->hasOutput())
+        return failWith("SetOutput: task " + std::to_string(taskIndex) + " already has its output");
+    auto settings = media::EncoderOutputSettings::parse(options.Options);
+    if (!settings)
+        return failWith("output options: " + settings.error());
+    std::vector<media::EncoderInput*> inputs;
+    for (auto& in : t->inputs())
+        inputs.push_back(in.get());
+    media::EncoderOutput::Destination dest;
+    dest.url = url;
+    auto out = media::EncoderOutput::create(inputs, settings.value(), dest, t->openAbort());
+    if (!out)
+        return failWith(out.error());
+    t->setOutput(std::move(out.value()));
+    return 0;
+}
+
+int TFFEncoder::SetOutput(int taskIndex, TMemoryAccessAdapter* stream, void* privateData,
+                          const TOutputOptions& options)
+{
+    media::EncoderTask* t = task(taskIndex);
+    if (!t)
+        return failWith("SetOutput: no task " + std::to_string(taskIndex));
+    if (!stream)
+        return failWith("SetOutput: no output stream");
+    if (t->started() || t->hasOutput())
+        return failWith("SetOutput: task " + std::to_string(taskIndex) + " already has its output");
+    auto settings = media::EncoderOutputSettings::parse(options.Options);
+    if (!settings)
+        return failWith("output options: " + settings.error());
+    std::vector<media::EncoderInput*> inputs;
+    for (auto& in : t->inputs())
+        inputs.push_back(in.get());
+    media::EncoderOutput::Destination dest;
+    dest.stream = stream;
+    dest.privateData = privateData;
+    auto out = media::EncoderOutput::create(inputs, settings.value(), dest, t->openAbort());
+    if (!out)
+        return failWith(out.error());
+    t->setOutput(std::move(out.value()));
+    return 0;
+}
+
+void TFFEncoder::post(std::function<void()> call)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (TriggerEventInMainThread && app)
+        QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
+    else
+        call();
+}
+
+bool TFFEncoder::Start(int /*threadCount*/)
+{
+    bool any = false;
+    for (auto& t : tasks_) {
+        if (t->started() || !t->hasOutput())
+            continue;
+        media::EncoderTask::Events ev;
+        ev.progressInterval = std::chrono::milliseconds(ProgressInterval > 0 ? ProgressInterval : 1);
+        const int index = t->index();
+        ev.progress = [this, index](int64_t frames, int64_t) {
+            if (!OnProgress)
+                return;
+            TProgressInfo info;
+            info.TaskIndex = index;
+            info.FrameNumber = frames;
+            post([this, info] { if (OnProgress) OnProgress(this, info); });
+        };
+        ev.terminated = [this, index](bool finished, const std::string& error) {
+            if (!error.empty())
+                failWith(error);
+            if (!OnTerminate)
+                return;
+            TTerminateInfo info;
+            info.TaskIndex = index;
+            info.Finished = finished;
+            info.Exception = !finished;
+            info.ErrorMessage = error;
+            post([this, info] { if (OnTerminate) OnTerminate(this, info); });
+        };
+        any = t->start(std::move(ev)) || any;
+    }
+    if (!any)
+        failWith("Start: no task with an output to start");
+    return any;
+}
+
+void TFFEncoder::Stop(bool wait)
+{
+    for (auto& t : tasks_)
+        if (t->started())
+            t->stop();
+    if (!wait)
+        return;
+    for (auto& t : tasks_) {
+        if (!t->started() || t->isTaskThread())
+            continue;
+        // A memory output hands its writes to the application thread; keep
+        // serving them while the task drains.
+        while (onApplicationThread() && !t->ended()) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        t->join();
+    }
+}
+
+bool TFFEncoder::Working() const
+{
+    for (const auto& t : tasks_)
+        if (t->started() && !t->ended())
+            return true;
+    return false;
+}
+
+} // namespace tv
