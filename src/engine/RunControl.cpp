@@ -212,7 +212,8 @@ pid_t RunControl::startPlayer(int player, int source)
 {
     if (!hooks_.startPlayer)
         return 0;
-    return processes_.add(hooks_.startPlayer(player, source));
+    const pid_t pid = hooks_.startPlayer(player, source);
+    return pid > 0 ? pid : 0;
 }
 
 void RunControl::playerEnded(int player, int waitStatus, int delayMs)

@@ -15,9 +15,7 @@
 
 #include "engine/LiveWatchdog.h"
 #include "engine/PlayerSupervisor.h"
-#include "engine/ProcessTable.h"
 #include "engine/SourceChanger.h"
-#include "platform/Process.h"
 
 #include <atomic>
 #include <functional>
@@ -31,8 +29,9 @@ namespace tv {
 
 struct RunControlHooks {
     // Starts a Player for `player` showing `source` (RunPlayer with the
-    // profile's texts); an empty Process when the start failed.
-    std::function<platform::Process(int player, int source)> startPlayer;
+    // profile's texts); its process id, 0 or less when the start failed. The
+    // run control reaps it.
+    std::function<pid_t(int player, int source)> startPlayer;
     // "Close" to the mailbox of `player`.
     std::function<void(int player)> sendClose;
     // OnStatus: one status text. Main thread and encoder thread.
@@ -117,7 +116,7 @@ private:
     std::atomic<bool> stopped_{false};
     QThread* owner_ = nullptr;
     LiveWatchdog watchdog_;
-    ProcessTable processes_;
+    PosixChildProcessOps processes_;
     std::unique_ptr<SourceChanger> changer_;
     std::unique_ptr<PlayerSupervisor> supervisor_;
     std::unique_ptr<QTimer> TChanger;

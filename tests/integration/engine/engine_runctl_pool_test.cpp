@@ -3,6 +3,7 @@
 // killed process comes back, the watchdog counts down and acts, and the stop
 // leaves neither a process nor a zombie behind.
 
+#include "engine/MosaicRestart.h"
 #include "engine/RunControl.h"
 
 #include <QCoreApplication>
@@ -68,13 +69,13 @@ struct Fake {
     {
         tv::RunControlHooks h;
         h.startPlayer = [this](int player, int source) {
-            auto p = tv::platform::Process::spawn("/bin/sleep", {"600"});
+            auto p = tv::spawnSuccessor("/bin/sleep", {"600"});
             std::lock_guard g(lock);
             starts.emplace_back(player, source);
             if (!p)
-                return tv::platform::Process();
-            current[player] = p->pid();
-            return std::move(*p);
+                return pid_t(0);
+            current[player] = *p;
+            return *p;
         };
         h.sendClose = [this](int player) {
             std::lock_guard g(lock);
