@@ -146,6 +146,7 @@ void StreamListener::pauseAccepting(int code)
                        "Cannot accept a client on port " + std::to_string(port_) + ": " + std::strerror(code));
     }
     paused_ = true;
+    ++pauses_;
     poller_.modify(watchId_, fd_, 0);
     QTimer::singleShot(kAcceptPause, &poller_, [this, alive = alive_] {
         if (!*alive)

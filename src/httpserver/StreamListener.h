@@ -27,6 +27,8 @@ public:
     ~StreamListener() override;
 
     std::uint16_t port() const { return port_; }
+    // Times accepting paused for want of descriptors.
+    std::uint64_t pauses() const { return pauses_; }
 
     // How long accepting pauses after the process ran out of descriptors.
     static constexpr std::chrono::milliseconds kAcceptPause{500};
@@ -43,6 +45,7 @@ private:
     std::uint64_t watchId_ = 0;
     bool paused_ = false;
     bool starvationLogged_ = false;
+    std::uint64_t pauses_ = 0;
     std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 

@@ -71,6 +71,11 @@ std::vector<std::string> THttpStreamer::clientAddresses() const
     return out;
 }
 
+std::uint64_t THttpStreamer::acceptPauses() const
+{
+    return listener_ ? listener_->pauses() : 0;
+}
+
 void THttpStreamer::ServerSocketClientConnect(std::unique_ptr<ClientSocket> Socket)
 {
     // The request is never parsed: any method, path or header, or none at all,

@@ -89,7 +89,10 @@ public:
     std::size_t backlogBytes(std::size_t index) const { return slClients.at(index)->backlog.bytes(); }
     // Bytes of a packet not yet complete, held for the next chunk (< 188).
     std::size_t heldBytes() const { return FSendBuffer.size(); }
+    // Clients closed because they fell too far behind or sent too much.
     std::uint64_t droppedClients() const { return dropped_; }
+    // Times accepting paused because the process ran out of descriptors.
+    std::uint64_t acceptPauses() const;
 
 private:
     struct Client {
