@@ -108,6 +108,14 @@ Result<TColor> StringToColor(std::string_view text)
     return fail("'" + std::string(text) + "' is not a valid colour value");
 }
 
+Result<TColor> designerStringToColor(std::string_view text)
+{
+    std::string name(text);
+    if (name.find("cl") == std::string::npos)
+        name.insert(0, "cl");
+    return StringToColor(name);
+}
+
 std::string ColorToString(TColor color)
 {
     if (auto name = ColorToIdent(color))

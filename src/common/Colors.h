@@ -59,6 +59,11 @@ std::optional<std::string_view> ColorToIdent(TColor color);
 // "0x" hexadecimal). Any other text is a conversion error.
 Result<TColor> StringToColor(std::string_view text);
 
+// The designer's reading of a colour key: names only. "cl" is put before a
+// text that does not contain "cl" (letter case counts), so "White" and "red"
+// are accepted, while a number is a conversion error.
+Result<TColor> designerStringToColor(std::string_view text);
+
 // The name of a named colour, or "$" followed by eight upper-case hexadecimal
 // digits.
 std::string ColorToString(TColor color);

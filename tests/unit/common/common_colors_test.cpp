@@ -55,6 +55,17 @@ TEST(CommonColors, NamesAndNumbers)
     EXPECT_EQ(ColorToString(0x00abcdef), "$00ABCDEF");
 }
 
+TEST(CommonColors, DesignerReadsNamesOnly)
+{
+    const std::pair<const char*, TColor> good[] = {
+        {"White", clWhite}, {"red", clRed}, {"clRed", clRed}, {"clwhite", clWhite}, {"BtnFace", clSystemColor + 0x0F},
+    };
+    for (auto [text, color] : good)
+        EXPECT_EQ(designerStringToColor(text).value(), color) << text;
+    for (const char* bad : {"$000000FF", "255", "Clred", "pink", ""})
+        EXPECT_FALSE(designerStringToColor(bad).ok()) << bad;
+}
+
 TEST(CommonColors, HexTextForFilters)
 {
     EXPECT_EQ(ColorToHexStr(clRed), "0xFF0000");
