@@ -1,4 +1,5 @@
 #include "common/ProfileSettings.h"
+#include "common/SettingsFile.h"
 
 #include "unit/common/common_test_support.h"
 
@@ -126,6 +127,22 @@ TEST(CommonProfile, SourcesAndNewProfileFile)
     EXPECT_EQ(profileFileName("/home/op/", "a"), "/home/op/Profiles/a.ini");
     EXPECT_EQ(profileName("/home/op/Profiles/Night wall.ini"), "Night wall");
     EXPECT_EQ(profileName("v1.2.ini"), "v1.2");
+}
+
+TEST(CommonProfile, SettingsFileLogLevel)
+{
+    test::TempFolder dir;
+    const std::string path = settingsFileName(dir.path());
+    EXPECT_EQ(path, dir.path() + "TConfig.ini");
+    EXPECT_EQ(readLogLevel(TMemIniFile(path, IniEncoding::Utf8)), 1);
+
+    TMemIniFile settings(path, IniEncoding::Utf8);
+    writeLogLevel(settings, 5);
+    ASSERT_TRUE(settings.UpdateFile().ok());
+    EXPECT_EQ(test::readBytes(path), "\xEF\xBB\xBF[Settings]\r\nLogLevel=5\r\n\r\n");
+    // Edited by hand without the mark and with other letter case.
+    test::writeBytes(path, "[settings]\nloglevel = 7\n");
+    EXPECT_EQ(readLogLevel(TMemIniFile(path, IniEncoding::Utf8)), 7);
 }
 
 } // namespace
