@@ -15,6 +15,9 @@ namespace {
 
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr char kCommentMark = ';';
+// No INI file of these programs comes near this; a larger file is refused
+// rather than read into memory.
+constexpr size_t kMaxFileBytes = 64u * 1024 * 1024;
 
 bool isBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 
@@ -115,6 +118,10 @@ Result<std::string> readWholeFile(const std::string& path, bool& missing)
         if (n == 0)
             break;
         data.append(buf, static_cast<size_t>(n));
+        if (data.size() > kMaxFileBytes) {
+            ::close(fd);
+            return fail("The file \"" + path + "\" is too large for an INI file");
+        }
     }
     ::close(fd);
     return data;

@@ -251,6 +251,12 @@ TEST(CommonIniFile, FilesMissingUnreadableAndUnwritable)
     EXPECT_NE(unreadable.loadError(), "");
     EXPECT_FALSE(TMemIniFile::Open(dir.file("folder.ini")).ok());
 
+    // A file far larger than any INI file is refused, not read into memory.
+    test::writeBytes(dir.file("huge.ini"), "");
+    std::filesystem::resize_file(dir.file("huge.ini"), 65u * 1024 * 1024);
+    EXPECT_NE(TMemIniFile(dir.file("huge.ini")).loadError().find("too large"), std::string::npos);
+    std::filesystem::remove(dir.file("huge.ini"));
+
     // Saving into a missing folder fails with the file's name; the image keeps its changes.
     TMemIniFile lost(dir.file("no/such/folder.ini"));
     lost.WriteString("S", "K", "v");
