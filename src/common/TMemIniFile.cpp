@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -352,8 +353,19 @@ Status TMemIniFile::UpdateFile() const
     if (fileName_.empty())
         return fail("The INI image has no file name");
 
+    // A profile kept behind a symbolic link is replaced where the link points,
+    // so that the link stays.
+    std::string target = fileName_;
+    struct stat linkInfo {};
+    if (::lstat(fileName_.c_str(), &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+        if (char* resolved = ::realpath(fileName_.c_str(), nullptr)) {
+            target = resolved;
+            std::free(resolved);
+        }
+    }
+
     static std::atomic<unsigned> counter{0};
-    const std::string tmp = fileName_ + ".tmp." + integerText(::getpid()) + "."
+    const std::string tmp = target + ".tmp." + integerText(::getpid()) + "."
                             + integerText(counter.fetch_add(1));
     auto failWith = [&](const char* what, int err) {
         return fail(std::string(what) + " \"" + fileName_ + "\". " + std::strerror(err));
@@ -363,7 +375,7 @@ Status TMemIniFile::UpdateFile() const
     if (fd < 0)
         return failWith("Cannot create file", errno);
     struct stat old {};
-    if (::stat(fileName_.c_str(), &old) == 0)
+    if (::stat(target.c_str(), &old) == 0)
         (void)::fchmod(fd, old.st_mode & 07777);
 
     const std::string bytes = ToBytes();
@@ -387,7 +399,7 @@ Status TMemIniFile::UpdateFile() const
         ::unlink(tmp.c_str());
         return failWith("Cannot write file", err);
     }
-    if (::rename(tmp.c_str(), fileName_.c_str()) != 0) {
+    if (::rename(tmp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::unlink(tmp.c_str());
         return failWith("Cannot create file", err);

@@ -281,6 +281,15 @@ TEST(CommonIniFile, FilesMissingUnreadableAndUnwritable)
         ++files;
     EXPECT_EQ(files, 2u); // folder.ini and p.ini; none.ini was never saved
     EXPECT_EQ(TMemIniFile(path).ReadString("s", "k", ""), "v");
+
+    // Saved through a symbolic link: the link stays and the file it names changes.
+    const std::string link = dir.file("link.ini");
+    std::filesystem::create_symlink(path, link);
+    TMemIniFile viaLink(link);
+    viaLink.WriteString("S", "K", "w");
+    ASSERT_TRUE(viaLink.UpdateFile().ok());
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(TMemIniFile(path).ReadString("S", "K", ""), "w");
 }
 
 } // namespace
