@@ -410,7 +410,8 @@ void TFFPlayer::readerMain(std::shared_ptr<Session> s)
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
             continue;
         }
-        if (err == AVERROR_EOF || (err < 0 && in->pb && avio_feof(in->pb) && !in->pb->error)) {
+        // (avio_feof() would read again, outside the stall watch: look at the flags.)
+        if (err == AVERROR_EOF || (err < 0 && in->pb && in->pb->eof_reached && !in->pb->error)) {
             // Let the decoders drain; the last one to finish reports the end.
             if (s->videoIndex >= 0)
                 s->videoPackets.push(av::PacketPtr());

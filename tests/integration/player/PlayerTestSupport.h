@@ -1,0 +1,127 @@
+#pragma once
+// Shared pieces of the Player's integration tests: a Qt application object,
+// an event pump with a deadline, temporary folders, generated sources made
+// with the ffmpeg command-line tool, free UDP ports and short unique names.
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QStringList>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tv::test {
+
+inline QCoreApplication& app()
+{
+    static int argc = 1;
+    static char name[] = "player-test";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication* instance = new QCoreApplication(argc, argv);
+    return *instance;
+}
+
+// Runs the event loop until cond() holds or timeoutMs passes.
+inline bool pumpUntil(const std::function<bool()>& cond, int timeoutMs)
+{
+    app();
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!cond()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+inline void pumpFor(int ms)
+{
+    pumpUntil([] { return false; }, ms);
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "tv_player_XXXXXX").string();
+        path_ = mkdtemp(tmpl.data());
+    }
+    ~TempDir() { std::filesystem::remove_all(path_); }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+inline bool haveFfmpeg()
+{
+    return std::system("ffmpeg -hide_banner -version > /dev/null 2>&1") == 0;
+}
+
+// Runs ffmpeg with the given arguments (quiet); true on success.
+inline bool ffmpeg(const QStringList& args, int timeoutMs = 120000)
+{
+    QProcess p;
+    QStringList all{"-hide_banner", "-loglevel", "error", "-y"};
+    all << args;
+    p.start("ffmpeg", all);
+    if (!p.waitForFinished(timeoutMs))
+        return false;
+    return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+inline int freeUdpPort()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = 0;
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// A channel/mailbox name of at most 8 characters, unique per process and call.
+inline std::string uniqueName(char prefix)
+{
+    static std::atomic<int> n{0};
+    const int k = n++;
+    return std::string(1, prefix) + std::to_string(getpid() % 100000) + static_cast<char>('a' + k % 26);
+}
+
+// Y, U, V of the sample at (x, y) of a packed yuv420p picture.
+struct Yuv {
+    int y, u, v;
+};
+inline Yuv sampleAt(const uint8_t* picture, int w, int h, int x, int y)
+{
+    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const uint8_t* u = picture + w * h;
+    const uint8_t* v = u + cw * ch;
+    return {picture[y * w + x], u[(y / 2) * cw + x / 2], v[(y / 2) * cw + x / 2]};
+}
+
+// Pure red as the libraries turn it into limited-range yuv.
+inline bool looksRed(Yuv p)
+{
+    return std::abs(p.y - 81) < 16 && std::abs(p.u - 90) < 16 && std::abs(p.v - 240) < 16;
+}
+
+} // namespace tv::test
