@@ -7,6 +7,8 @@
 #include "integration/httpserver/LoopbackClient.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -44,15 +46,21 @@ QCoreApplication& app()
     return instance;
 }
 
+// Runs the event loop (sleeping while idle) until `done` or the (generous)
+// deadline.
 bool pump(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60))
 {
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || std::chrono::steady_clock::now() > deadline)
+            loop.quit();
+    });
+    check.start(5);
+    if (!done())
+        loop.exec();
+    return done();
 }
 
 std::string readFile(const fs::path& path)

@@ -6,6 +6,8 @@
 #include "unit/httpserver/FakeClientSocket.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -266,8 +268,14 @@ TEST(Sink, EncoderCallsRunOnTheSinksThread)
         done = true;
     });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    while (!done && std::chrono::steady_clock::now() < deadline)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done || std::chrono::steady_clock::now() > deadline)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
     encoder.join();
 
     EXPECT_EQ(results, (std::vector<int>{1, 376, 376, 376, 376, 376, 376, 376, 376, 376, 376, -1}));
