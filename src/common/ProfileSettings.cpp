@@ -107,8 +107,9 @@ ProfileSettings readProfile(const TMemIniFile& ini)
 
     s.sourcesCount = ini.ReadInteger(kSources, "Count", 1);
 
-    s.players.resize(static_cast<size_t>(s.playersCount));
-    for (std::int32_t i = 0; i < s.playersCount; ++i) {
+    const std::int32_t readable = std::min(s.playersCount, kMaxPlayersCount);
+    s.players.resize(static_cast<size_t>(readable));
+    for (std::int32_t i = 0; i < readable; ++i) {
         const std::string section = playerSection(i + 1);
         PlayerCells& c = s.players[static_cast<size_t>(i)];
         c.sizeLeft = ini.ReadInteger(section, "Left", 1);
@@ -127,6 +128,9 @@ Status checkRunnable(const ProfileSettings& s)
         return fail("The profile's Output Columns must be at least 1, it is " + integerText(s.columns));
     if (s.rows < 1)
         return fail("The profile's Output Rows must be at least 1, it is " + integerText(s.rows));
+    if (s.playersCount > profile::kMaxPlayersCount)
+        return fail("The profile's Players Count " + integerText(s.playersCount) + " is above the limit of "
+                    + integerText(profile::kMaxPlayersCount));
     if (s.sourcesCount < 1)
         return fail("The profile needs at least one source (Sources Count is "
                     + integerText(s.sourcesCount) + ")");

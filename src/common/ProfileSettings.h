@@ -24,6 +24,8 @@ inline constexpr std::string_view kSourcePrefix = "Source"; // + k, from 1
 inline constexpr std::string_view kPlayerPrefix = "Player"; // + n, from 1
 inline constexpr std::string_view kProfilesFolder = "Profiles/";
 inline constexpr std::string_view kProfileExtension = ".ini";
+// More players than this is a typing error, not a wall: each one is a process.
+inline constexpr std::int32_t kMaxPlayersCount = 1000;
 
 std::string sourceSection(int k);
 std::string playerSection(int n);
@@ -100,7 +102,7 @@ struct ProfileSettings {
     TitleStyle title = TitleStyle::startDefaults();
     // Sources
     std::int32_t sourcesCount = 1;
-    // Player1 .. Player(playersCount)
+    // Player1 .. Player(playersCount), at most kMaxPlayersCount entries
     std::vector<PlayerCells> players;
 
     // Integer division of the grid; 0 when the divisor is not positive.
@@ -113,7 +115,8 @@ struct ProfileSettings {
 ProfileSettings readProfile(const TMemIniFile& ini);
 
 // What a run divides by must be at least 1: Output Columns, Output Rows and
-// Sources Count. The error text names the key.
+// Sources Count; Players Count must not exceed kMaxPlayersCount. The error
+// text names the key.
 Status checkRunnable(const ProfileSettings& settings);
 
 // Writes the keys of a new profile, in their order and with their values,

@@ -104,6 +104,14 @@ TEST(CommonProfile, HexAndBadNumbersAndRunnability)
     ASSERT_FALSE(sources.ok());
     EXPECT_NE(sources.error().find("source"), std::string::npos);
 
+    // A typing error in Players Count is refused, without reserving room for it.
+    const auto typo = readProfile(utf8Ini("[Players]\nCount=2147483647\n"));
+    EXPECT_EQ(typo.players.size(), static_cast<size_t>(profile::kMaxPlayersCount));
+    const Status tooMany = checkRunnable(typo);
+    ASSERT_FALSE(tooMany.ok());
+    EXPECT_NE(tooMany.error().find("Players Count"), std::string::npos);
+    EXPECT_TRUE(checkRunnable(readProfile(utf8Ini("[Players]\nCount=1000\n"))).ok());
+
     // Absurd cell numbers saturate instead of overflowing.
     const auto huge = readProfile(utf8Ini("[Players]\nCount=1\n[Player1]\nLeft=-2147483648\nRight=2147483647\n"));
     EXPECT_EQ(huge.playerGeometry(0).width, INT32_MAX);
