@@ -9,8 +9,10 @@
 // there, one message at a time, while the polling thread waits. Deactivating
 // (SetActive(false), a MailBox change, destruction) waits for the polling
 // thread and drops a message that was handed over but not yet delivered.
-// SendMessage and Broadcast may be called from any thread. Nothing here
-// throws; failures leave Active false or drop a send silently.
+// OnNewMessage may deactivate or rename the messenger, but must not destroy
+// it (post the destruction instead). SendMessage and Broadcast may be called
+// from any thread. Nothing here throws; failures leave Active false or drop a
+// send silently.
 
 #include <QString>
 
