@@ -104,6 +104,7 @@ void EncoderFrameInput::read()
     TInputFrameInfo& info = adapter_->FrameInfo;
     const int64_t period = av_rescale(kMicroseconds, format_.frameRate.den, format_.frameRate.num);
     int64_t proposal = 0;
+    bool refusalLogged = false;
     EncoderFrameQueue* queue = videoQueue();
     while (!aborted()) {
         if (realTime_ && !waitUntil(std::chrono::microseconds(proposal)))
@@ -131,12 +132,15 @@ void EncoderFrameInput::read()
         }
         int64_t ts = proposal;
         if (info.TimeStamp != proposal) {
-            if (info.TimeStamp > info.LastTimeStamp)
+            if (info.TimeStamp > info.LastTimeStamp) {
                 ts = info.TimeStamp;
-            else
+            } else if (!refusalLogged) {
+                // Once per input: a handler that keeps doing it would flood the log.
+                refusalLogged = true;
                 av_log(nullptr, AV_LOG_WARNING,
                        "frameinput: timestamp %lld refused, not after %lld\n",
                        static_cast<long long>(info.TimeStamp), static_cast<long long>(info.LastTimeStamp));
+            }
         }
         info.TimeStamp = ts;
         info.LastTimeStamp = ts;

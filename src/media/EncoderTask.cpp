@@ -92,7 +92,9 @@ std::string EncoderTask::loop()
             if (audioEnded[k])
                 continue;
             EncoderFrameQueue* q = inputs_[k]->audioQueue();
-            for (;;) {
+            // At most a queue's worth per round, so that a source faster
+            // than real time cannot starve the pictures or a stop request.
+            for (size_t n = 0; n < EncoderInput::kAudioQueueFrames && !stopRequested_; ++n) {
                 auto got = q->pop(frame, std::chrono::milliseconds(0));
                 if (got == EncoderFrameQueue::Pop::Frame) {
                     if (auto st = output_->feedAudio(k, frame.get()); !st)
