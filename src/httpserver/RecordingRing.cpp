@@ -1,6 +1,6 @@
 #include "httpserver/RecordingRing.h"
 
-#include "httpserver/ServerLog.h"
+#include "common/LogEvent.h"
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -73,8 +73,7 @@ void RecordingRing::fail(const std::string& what, int code)
     if (!loggedFailure_.test(static_cast<std::size_t>(fileIndex_))) {
         loggedFailure_.set(static_cast<std::size_t>(fileIndex_));
         ++failuresLogged_;
-        logServerEvent(platform::EventType::Error,
-                       "Recording file " + currentFile_ + " " + what + ": " + std::strerror(code));
+        WriteEventLog("Recording file " + currentFile_ + " " + what + ": " + std::strerror(code), kEventLogError);
     }
     if (fd_ >= 0)
         ::close(fd_);

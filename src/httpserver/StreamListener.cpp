@@ -1,7 +1,7 @@
 #include "httpserver/StreamListener.h"
 
 #include "httpserver/PosixClientSocket.h"
-#include "httpserver/ServerLog.h"
+#include "common/LogEvent.h"
 
 #include <QTimer>
 
@@ -142,8 +142,8 @@ void StreamListener::pauseAccepting(int code)
     // listening socket stays readable, so stop watching it for a while.
     if (!starvationLogged_) {
         starvationLogged_ = true;
-        logServerEvent(platform::EventType::Error,
-                       "Cannot accept a client on port " + std::to_string(port_) + ": " + std::strerror(code));
+        WriteEventLog("Cannot accept a client on port " + std::to_string(port_) + ": " + std::strerror(code),
+                      kEventLogError);
     }
     paused_ = true;
     ++pauses_;

@@ -1,6 +1,6 @@
 #include "httpserver/THttpStreamer.h"
 
-#include "httpserver/ServerLog.h"
+#include "common/LogEvent.h"
 #include "httpserver/SocketPoller.h"
 #include "httpserver/StreamListener.h"
 
@@ -83,7 +83,7 @@ void THttpStreamer::ServerSocketClientConnect(std::unique_ptr<ClientSocket> Sock
     const ReadOutcome request = Socket->discardIncoming(options_.maxRequestBytes);
     const std::string address = Socket->remoteAddress();
     ClientSocket& socket = *Socket;
-    logServerEvent(platform::EventType::Information, address + " play " + TVName);
+    WriteEventLog(address + " play " + TVName, kEventLogSuccess);
     AddClient(std::move(Socket));
     Client* client = find(socket);
     client->receivedBytes = request.bytes;
@@ -271,7 +271,7 @@ void THttpStreamer::closeEntry(std::size_t index, bool log)
 
 void THttpStreamer::logStop(const std::string& address)
 {
-    logServerEvent(platform::EventType::Information, address + " stop " + TVName);
+    WriteEventLog(address + " stop " + TVName, kEventLogSuccess);
 }
 
 void THttpStreamer::scheduleCleanup()
