@@ -18,6 +18,8 @@ namespace tv::platform {
 
 namespace {
 
+constexpr int kFirstClosedDescriptor = 3; // after stdin, stdout, stderr
+
 ExitStatus decode(int status)
 {
     ExitStatus s;
@@ -66,8 +68,15 @@ Result<Process> Process::spawn(const std::string& program, const std::vector<std
     posix_spawnattr_setsigmask(&attr, &none);
     posix_spawnattr_setsigdefault(&attr, &all);
 
+    // Only the standard streams are handed down: a listening socket or a
+    // recording file of ours must never stay open in a child.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, kFirstClosedDescriptor);
+
     pid_t pid = 0;
-    rc = posix_spawn(&pid, program.c_str(), nullptr, &attr, argv.data(), envp.data());
+    rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (rc != 0)
         return fail(systemErrorText(rc));

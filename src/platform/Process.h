@@ -36,7 +36,8 @@ public:
 
     // Starts program (a path; no PATH search) with args as argv[1..]. argv[0]
     // is program. The child inherits the environment, the current directory
-    // and standard streams, in a new process group. Errors are the system's.
+    // and the standard streams (no other descriptor), in a new process group.
+    // Errors are the system's.
     static Result<Process> spawn(const std::string& program, const std::vector<std::string>& args);
 
     // For a child at start-up: be killed with sig when the parent ends. Ends

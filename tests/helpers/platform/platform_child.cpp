@@ -3,6 +3,7 @@
 //   sleep <seconds>             sleep, then exit 0
 //   args <file> <args...>       write each argument on its own line to file
 //   env <file>                  write the parent-pid variable and process group facts to file
+//   fd <n> <file>               write "open" or "closed" for descriptor n to file
 //   lock <title>                take the instance lock of title and hold it for a minute
 //   orphan-parent <file>        start "orphan-child", write its pid to file, sleep
 //   orphan-child                die with the parent, sleep
@@ -10,6 +11,7 @@
 #include "platform/Process.h"
 
 #include <csignal>
+#include <fcntl.h>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -41,6 +43,11 @@ int main(int argc, char** argv)
         out << (parent ? parent : "none") << '\n'
             << getppid() << '\n'
             << (getpgid(0) == getpid() ? "own-group" : "shared-group") << '\n';
+        return 0;
+    }
+    if (mode == "fd" && argc > 3) {
+        std::ofstream out(argv[3]);
+        out << (fcntl(std::atoi(argv[2]), F_GETFD) != -1 ? "open" : "closed") << '\n';
         return 0;
     }
     if (mode == "lock" && argc > 2) {

@@ -139,11 +139,13 @@ TEST_F(ChannelsTwoProcess, SecondPublishedHereReachesThePeer)
     const std::string name = uniqueName("a2");
     auto peer = Process::spawn(kPeer, {"audio-read", name});
     ASSERT_TRUE(peer) << peer.error();
+    // The peer has finished creating its channel once the flag reads 'R'
+    // (a new update block starts as zero bytes).
     std::unique_ptr<TAudioShare> writer;
     for (int i = 0; i < 2000 && !writer; ++i) {
         auto w = TAudioShare::Create(name, false, 0);
         ASSERT_TRUE(w) << w.error();
-        if (w.value()->SharedData)
+        if (w.value()->SharedData && w.value()->IsReaded())
             writer = std::move(w).value();
         else
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -104,6 +104,24 @@ TEST(PlatformProcess, ChildGetsOwnGroupAndParentPid)
     std::remove(file.c_str());
 }
 
+TEST(PlatformProcess, OnlyTheStandardStreamsAreInherited)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0); // deliberately without close-on-exec
+    const std::string file = tempPath("fd");
+    auto p = Process::spawn(kChild, {"fd", std::to_string(fds[1]), file});
+    ASSERT_TRUE(p) << p.error();
+    ASSERT_TRUE(p->wait());
+    EXPECT_EQ(readLines(file), std::vector<std::string>{"closed"});
+    auto q = Process::spawn(kChild, {"fd", "2", file});
+    ASSERT_TRUE(q) << q.error();
+    ASSERT_TRUE(q->wait());
+    EXPECT_EQ(readLines(file), std::vector<std::string>{"open"});
+    close(fds[0]);
+    close(fds[1]);
+    std::remove(file.c_str());
+}
+
 TEST(PlatformProcess, MissingProgramIsASystemError)
 {
     auto p = Process::spawn("/nonexistent/Player", {});
