@@ -7,7 +7,11 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <functional>
 #include <string>
 #include <thread>
@@ -230,4 +234,44 @@ TEST_F(ChannelsMailSlot, LongIntervalDrainsInWholeSeconds)
     stopping.start();
     slot->SetActive(false);
     EXPECT_LT(stopping.elapsed(), 5000) << "deactivation waited for a whole period";
+}
+
+namespace {
+
+// Nice values of this process's threads other than the calling one.
+std::vector<int> otherThreadNices()
+{
+    std::vector<int> nices;
+    const std::string self = std::to_string(gettid());
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
+        if (entry.path().filename() == self)
+            continue;
+        std::ifstream in(entry.path() / "stat");
+        std::string s;
+        std::getline(in, s);
+        std::istringstream fields(s.substr(s.rfind(')') + 2));
+        std::string f;
+        for (int i = 3; i <= 19 && fields >> f; ++i)
+            if (i == 19)
+                nices.push_back(std::stoi(f));
+    }
+    return nices;
+}
+
+} // namespace
+
+TEST_F(ChannelsMailSlot, ThreadPriorityReachesTheRunningPollingThread)
+{
+    TALMailSlot slot;
+    slot.SetMailBox(uniqueBox());
+    slot.SetActive(true);
+    ASSERT_TRUE(slot.Active());
+    auto lowered = [] {
+        const auto n = otherThreadNices();
+        return std::count(n.begin(), n.end(), 5) == 1;
+    };
+    EXPECT_FALSE(lowered());
+    slot.SetThreadPriority(TALMailSlot::TThreadPriority::tpLower);
+    EXPECT_TRUE(pumpUntil(lowered, 5000)) << "the polling thread kept its priority";
+    EXPECT_EQ(slot.ThreadPriority(), TALMailSlot::TThreadPriority::tpLower);
 }
