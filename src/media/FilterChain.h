@@ -16,6 +16,9 @@ class FilterChain {
 public:
     enum class Kind { Video, Audio };
 
+    // Scaler options given to the picture graph's scale filters.
+    static constexpr const char* kScaleOptions = "flags=bilinear";
+
     explicit FilterChain(Kind kind) : kind_(kind) {}
 
     // True when the graph was not built for this text and this input format.

@@ -29,8 +29,11 @@ constexpr std::size_t kLiveAudioBacklog = 24;
 constexpr double kLateDropSeconds = 0.1;
 // Picture period assumed when the source names no frame rate.
 constexpr double kDefaultFrameSeconds = 0.04;
-// Upper bound of decoding threads per picture decoder.
+// Upper bound of decoding threads per picture decoder. Pictures up to
+// kSingleThreadPixels decode on one thread: a wall runs many Players, and
+// frame threads cost CPU time that a picture of that size does not need.
 constexpr int kMaxDecoderThreads = 4;
+constexpr int64_t kSingleThreadPixels = 1920 * 1088;
 
 int64_t nowMs()
 {
@@ -354,7 +357,11 @@ void TFFPlayer::readerMain(std::shared_ptr<Session> s)
         return c;
     };
     if (s->videoIndex >= 0) {
-        const int threads = std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1, kMaxDecoderThreads);
+        const AVCodecParameters* par = in->streams[s->videoIndex]->codecpar;
+        const int threads = int64_t(par->width) * par->height <= kSingleThreadPixels
+                                ? 1
+                                : std::clamp(static_cast<int>(std::thread::hardware_concurrency()), 1,
+                                             kMaxDecoderThreads);
         s->videoDecoder = openDecoder(s->videoIndex, videoCodec, threads);
         if (!s->videoDecoder) {
             openFailed("cannot decode the pictures of " + s->url);
