@@ -64,6 +64,12 @@ pid_t RunControl::startInitialPlayer(int player, int source)
     return supervisor_ ? supervisor_->start(player, source, SourceChanger::nowMs()) : 0;
 }
 
+void RunControl::adoptPlayer(int player, pid_t pid, int source)
+{
+    if (supervisor_)
+        supervisor_->adopt(player, pid, source, SourceChanger::nowMs());
+}
+
 void RunControl::startRotation(int changeIntervalSec, int changeMode)
 {
     if (!changer_)

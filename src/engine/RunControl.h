@@ -65,6 +65,9 @@ public:
     // start failed; the supervision then tries again).
     int initialSource(int player) const;
     pid_t startInitialPlayer(int player, int source);
+    // Or: a Player the engine started itself (its own title defaults), from
+    // here on supervised and reaped like the others.
+    void adoptPlayer(int player, pid_t pid, int source);
     // SourceIndex/PlayerIndex set after the players were started, and the
     // profile's ChangeInterval (seconds) and ChangeMode applied.
     void startRotation(int changeIntervalSec, int changeMode);

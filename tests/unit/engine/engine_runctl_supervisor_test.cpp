@@ -169,6 +169,21 @@ TEST(EngineRunctlSupervisor, FailedStartIsRetried)
     EXPECT_GT(pool.sup.processId(0), 0);
 }
 
+TEST(EngineRunctlSupervisor, AdoptedPlayersAreSupervisedToo)
+{
+    FakeOps ops;
+    FakeHost host(ops);
+    tv::PlayerSupervisor sup(host, ops, 2);
+    ops.running.insert(77);
+    sup.adopt(0, 77, 4, 0);
+    sup.adopt(1, 0, 5, 0); // the engine's own start failed
+    EXPECT_TRUE(sup.restartPending(1));
+    ops.running.erase(77);
+    sup.poll(50);
+    sup.poll(1050);
+    EXPECT_EQ(host.starts, (std::vector<Start>{{0, 4}, {1, 5}}));
+}
+
 TEST(EngineRunctlSupervisor, StopAllKillsAndReapsEverything)
 {
     Pool pool(3);
