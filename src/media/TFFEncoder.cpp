@@ -33,6 +33,7 @@ TFFEncoder::TFFEncoder() = default;
 
 TFFEncoder::~TFFEncoder()
 {
+    quiet_ = true;
     for (auto& t : tasks_)
         t->abort();
     tasks_.clear();
@@ -173,7 +174,7 @@ bool TFFEncoder::Start(int /*threadCount*/)
         ev.progressInterval = std::chrono::milliseconds(ProgressInterval > 0 ? ProgressInterval : 1);
         const int index = t->index();
         ev.progress = [this, index](int64_t frames, int64_t) {
-            if (!OnProgress)
+            if (quiet_ || !OnProgress)
                 return;
             TProgressInfo info;
             info.TaskIndex = index;
@@ -183,7 +184,7 @@ bool TFFEncoder::Start(int /*threadCount*/)
         ev.terminated = [this, index](bool finished, const std::string& error) {
             if (!error.empty())
                 failWith(error);
-            if (!OnTerminate)
+            if (quiet_ || !OnTerminate)
                 return;
             TTerminateInfo info;
             info.TaskIndex = index;
@@ -217,6 +218,15 @@ void TFFEncoder::Stop(bool wait)
         }
         t->join();
     }
+}
+
+void TFFEncoder::Abort()
+{
+    quiet_ = true;
+    for (auto& t : tasks_)
+        t->abort();
+    for (auto& t : tasks_)
+        t->join();
 }
 
 bool TFFEncoder::Working() const

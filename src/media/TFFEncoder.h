@@ -18,6 +18,7 @@
 
 #include "media/LibAV.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -93,6 +94,9 @@ public:
     // wait, returns when they have ended; on the application's thread it
     // keeps delivering queued events meanwhile. No effect before Start.
     void Stop(bool wait = false);
+    // Ends every task at once (blocked outputs and inputs interrupted) and
+    // waits for it; no handler runs afterwards. Not from a handler.
+    void Abort();
     // Task threads still running.
     bool Working() const;
 
@@ -106,6 +110,7 @@ private:
     std::vector<std::unique_ptr<media::EncoderTask>> tasks_;
     mutable std::mutex errorMutex_;
     std::string lastError_;
+    std::atomic<bool> quiet_{false};   // no more events (Abort, destruction)
 };
 
 } // namespace tv
