@@ -5,16 +5,20 @@
 #include <QMetaObject>
 #include <QThread>
 
-#include <type_traits>
+#include <condition_variable>
+#include <mutex>
 
 namespace tv {
 
 OutputSink::OutputSink(THttpStreamer* streamer, RecordingRingOptions ring, QObject* parent)
-    : QObject(parent), streamer_(streamer), ring_(std::move(ring))
+    : QObject(parent), streamer_(streamer), ring_(std::move(ring)), gate_(std::make_shared<Gate>())
 {
 }
 
-OutputSink::~OutputSink() = default;
+OutputSink::~OutputSink()
+{
+    abort();
+}
 
 bool OutputSink::MAAOpen()
 {
@@ -53,50 +57,104 @@ void OutputSink::MAAClose()
         streamer_->RemoveAllClients();
 }
 
-template <typename Fn>
-auto OutputSink::onOwnThread(Fn&& fn)
+// Shared by the sink and the encoder calls waiting on it, so that a waiting
+// call outlives neither.
+struct OutputSink::Gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool aborted = false;
+};
+
+template <typename R, typename Fn>
+R OutputSink::onOwnThread(Fn fn, R failed)
 {
-    using R = std::invoke_result_t<Fn>;
     if (QThread::currentThread() == thread())
         return fn();
-    if constexpr (std::is_void_v<R>) {
-        QMetaObject::invokeMethod(this, std::forward<Fn>(fn), Qt::BlockingQueuedConnection);
-    } else {
-        // Stays a failure when the call cannot be delivered (the sink's
-        // thread has ended).
+
+    struct Call {
+        bool started = false;
+        bool done = false;
+        bool cancelled = false;
         R result{};
-        if constexpr (std::is_same_v<R, bool>)
-            result = false;
-        else
-            result = -1;
-        QMetaObject::invokeMethod(this, std::forward<Fn>(fn), Qt::BlockingQueuedConnection, &result);
-        return result;
+    };
+    const std::shared_ptr<Gate> gate = gate_;
+    const auto call = std::make_shared<Call>();
+    {
+        std::lock_guard guard(gate->lock);
+        if (gate->aborted)
+            return failed;
     }
+    // Runs only while the sink exists (it is the call's context object).
+    QMetaObject::invokeMethod(
+        this,
+        [gate, call, fn]() mutable {
+            {
+                std::lock_guard guard(gate->lock);
+                if (call->cancelled)
+                    return; // the caller gave up; its buffer may be gone
+                call->started = true;
+            }
+            R result = fn();
+            {
+                std::lock_guard guard(gate->lock);
+                call->result = result;
+                call->done = true;
+            }
+            gate->changed.notify_all();
+        },
+        Qt::QueuedConnection);
+
+    std::unique_lock guard(gate->lock);
+    gate->changed.wait(guard, [&] { return call->done || (gate->aborted && !call->started); });
+    if (call->done)
+        return call->result;
+    call->cancelled = true;
+    return failed;
+}
+
+void OutputSink::abort()
+{
+    {
+        std::lock_guard guard(gate_->lock);
+        gate_->aborted = true;
+    }
+    gate_->changed.notify_all();
+}
+
+void OutputSink::reset()
+{
+    std::lock_guard guard(gate_->lock);
+    gate_->aborted = false;
 }
 
 bool OutputSink::encoderOpen()
 {
-    return onOwnThread([this] { return MAAOpen(); });
+    return onOwnThread([this] { return MAAOpen(); }, false);
 }
 
 int OutputSink::encoderWrite(const std::uint8_t* buffer, int count)
 {
-    return onOwnThread([this, buffer, count] { return MAAWrite(buffer, count); });
+    return onOwnThread([this, buffer, count] { return MAAWrite(buffer, count); }, -1);
 }
 
 std::int64_t OutputSink::encoderSeek(std::int64_t offset, int origin)
 {
-    return onOwnThread([this, offset, origin] { return MAASeek(offset, origin); });
+    return onOwnThread([this, offset, origin] { return MAASeek(offset, origin); }, std::int64_t{-1});
 }
 
 int OutputSink::encoderRead(std::uint8_t* buffer, int count)
 {
-    return onOwnThread([this, buffer, count] { return MAARead(buffer, count); });
+    return onOwnThread([this, buffer, count] { return MAARead(buffer, count); }, -1);
 }
 
 void OutputSink::encoderClose()
 {
-    onOwnThread([this] { MAAClose(); });
+    onOwnThread(
+        [this] {
+            MAAClose();
+            return true;
+        },
+        false);
 }
 
 int OutputSink::avioWrite(void* opaque, std::uint8_t* buffer, int count)

@@ -7,7 +7,9 @@
 // The encoder's output thread calls the encoder* entry points (or the avio*
 // callbacks, whose opaque pointer is the sink): each hands its call to the
 // sink's thread and waits until it has run there, then returns its result.
-// Called on the sink's own thread they run at once.
+// Called on the sink's own thread they run at once. abort() (any thread), and
+// the sink's destruction, release a waiting output thread with a failure, so
+// a main thread that stops the encoder and waits for it never deadlocks.
 //
 // Owns the ring; does not own the server (which may be absent: recording
 // only). A recording failure never reaches the encoder: MAAWrite always
@@ -18,6 +20,7 @@
 #include <QObject>
 
 #include <cstdint>
+#include <memory>
 
 namespace tv {
 
@@ -48,6 +51,12 @@ public:
     int encoderRead(std::uint8_t* buffer, int count);
     void encoderClose();
 
+    // Any thread: encoder calls waiting for the sink's thread, and every later
+    // one, fail at once (false / -1) until reset(). A call already running on
+    // the sink's thread is finished first.
+    void abort();
+    void reset();
+
     // Callbacks in the shape avio_alloc_context takes; opaque is the sink.
     static int avioWrite(void* opaque, std::uint8_t* buffer, int count);
     static int avioRead(void* opaque, std::uint8_t* buffer, int count);
@@ -56,11 +65,13 @@ public:
     RecordingRing& ring() { return ring_; }
 
 private:
-    template <typename Fn>
-    auto onOwnThread(Fn&& fn);
+    struct Gate;
+    template <typename R, typename Fn>
+    R onOwnThread(Fn fn, R failed);
 
     THttpStreamer* streamer_;
     RecordingRing ring_;
+    std::shared_ptr<Gate> gate_;
 };
 
 } // namespace tv

@@ -283,3 +283,47 @@ TEST(Sink, EncoderCallsRunOnTheSinksThread)
     EXPECT_TRUE(client->closed);
     EXPECT_EQ(client->received.size(), std::string(THttpStreamer::kResponseHeader).size() + 3760u);
 }
+
+// A main thread that stops the encoder and waits for it must not deadlock on
+// a write that waits for the main thread: abort() releases it, and the write
+// that was given up never happens.
+TEST(Sink, AbortReleasesAnEncoderCallWaitingForABusyMainThread)
+{
+    int argc = 1;
+    char name[] = "httpserver_sink_test";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    TempFolder dir;
+    OutputSink sink(nullptr, ringIn(dir));
+    ASSERT_TRUE(sink.MAAOpen());
+    const auto chunk = bytes(376);
+    std::atomic<int> result{0};
+    std::thread encoder([&] { result = sink.encoderWrite(chunk.data(), 376); });
+    // The main thread is "busy" (not running its event loop) and aborts.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    sink.abort();
+    encoder.join();
+    EXPECT_EQ(result, -1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sizeOf(sink.ring().fileName(0)), 0u);
+    EXPECT_EQ(sink.encoderWrite(chunk.data(), 376), 376) << "on the sink's own thread a call runs directly";
+
+    sink.reset();
+    std::atomic<bool> done{false};
+    std::thread again([&] {
+        result = sink.encoderWrite(chunk.data(), 376);
+        done = true;
+    });
+    QEventLoop loop;
+    QTimer check;
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done)
+            loop.quit();
+    });
+    check.start(5);
+    loop.exec();
+    again.join();
+    EXPECT_EQ(result, 376);
+    EXPECT_EQ(sizeOf(sink.ring().fileName(0)), 752u);
+}
