@@ -50,9 +50,17 @@ TDM::TDM()
     };
     hooks.status = [this](const std::string& text) { report(text); };
     hooks.logError = [this](const std::string& text) { LogEvent(text, kEventTypeError); };
-    hooks.restart = [this] { ReRunMosaic(); };
+    // The run control asks for the restart; AutoStart, as the program sets
+    // it at that moment, decides between restart and stop.
+    hooks.restart = [this] {
+        if (AutoStart)
+            ReRunMosaic();
+        else
+            FFEncoder.Stop(false);
+    };
     hooks.stopEncoder = [this] { FFEncoder.Stop(false); };
     control_ = std::make_unique<RunControl>(std::move(hooks));
+    control_->setAutoStart(true);
 
     std::string err;
     libAVLoaded_ = LoadLibAV(MediaComponent::Encoder, &err);
