@@ -26,6 +26,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <netinet/in.h>
 #include <sys/epoll.h>
@@ -381,7 +382,8 @@ int main(int argc, char** argv)
                 });
                 print("server", n, live, o, baselineCpuPerMB);
                 server->RemoveAllClients();
-                std::system(("rm -rf " + ring.folder).c_str());
+                std::error_code ec;
+                std::filesystem::remove_all(ring.folder, ec);
             }
         }
     }

@@ -30,6 +30,8 @@ const SharedChunk& headerChunk()
 Result<std::unique_ptr<THttpStreamer>> THttpStreamer::create(std::uint16_t Port, std::string ATVName,
                                                              HttpStreamerOptions options)
 {
+    if (!QCoreApplication::instance())
+        return fail("the stream server needs the program's event loop");
     auto streamer = std::make_unique<THttpStreamer>(std::move(ATVName), options);
     auto poller = SocketPoller::create();
     if (!poller)

@@ -50,8 +50,10 @@ public:
     static constexpr char kResponseHeader[] =
         "HTTP/1.1 200 OK\r\nContent-Type: video/MP2T\r\nConnection: keep-alive\r\nConnection: no-cache\r\n\r\n";
 
-    // Listens on all local addresses at `Port` (0: a free port, see port()).
-    // The error text says why listening failed (port in use, no permission).
+    // Listens on all local addresses at `Port` (0: a free port, see port()),
+    // served by the calling thread's Qt event loop (the application's object
+    // must exist). The error text says why listening failed (port in use, no
+    // permission).
     static Result<std::unique_ptr<THttpStreamer>> create(std::uint16_t Port, std::string ATVName,
                                                          HttpStreamerOptions options = {});
     // A server without a listening socket: clients come only through
