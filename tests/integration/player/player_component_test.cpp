@@ -109,7 +109,8 @@ TEST_F(PlayerComponent, FilePlaysAtItsOwnPaceThroughTheFilterText)
     EXPECT_EQ(openedHeight_, 240);
 
     std::lock_guard lock(mutex_);
-    EXPECT_GE(frames_, 45);
+    // Late pictures may be dropped on a busy machine, never repeated.
+    EXPECT_GE(frames_, 25);
     EXPECT_LE(frames_, 50);
     EXPECT_EQ(width_, 160);
     EXPECT_EQ(height_, 120);
