@@ -136,8 +136,12 @@ void THttpStreamer::RemoveClient(const ClientSocket& Socket)
 
 void THttpStreamer::RemoveAllClients()
 {
-    while (!slClients.empty())
-        closeEntry(slClients.size() - 1, true);
+    while (!slClients.empty()) {
+        // What the socket takes now still reaches the client: the kernel
+        // delivers it before the end of the connection.
+        if (flush(*slClients.back()))
+            closeEntry(slClients.size() - 1, true);
+    }
 }
 
 void THttpStreamer::SendStream2HttpClients(const std::uint8_t* Buffer, std::size_t Count)

@@ -79,7 +79,8 @@ public:
     void AddClient(std::unique_ptr<ClientSocket> Socket);
     // Closes and removes the first entry with this connection; nothing when none.
     void RemoveClient(const ClientSocket& Socket);
-    // Closes every connection (with its " stop " entry) and empties the list.
+    // Ends every connection (with its " stop " entry) after one last send of
+    // what its socket takes now, and empties the list.
     void RemoveAllClients();
 
     // Hands one chunk of the stream to every client (see the header comment).

@@ -290,3 +290,19 @@ TEST(Clients, DisconnectErrorAndRemoveAll)
     EXPECT_TRUE(c->closed);
     EXPECT_TRUE(d->closed);
 }
+
+TEST(Clients, RemoveAllSendsWhatEachSocketTakesBeforeClosing)
+{
+    THttpStreamer server("Tilvaron");
+    auto behind = connectFake(server, 500);
+    const auto stream = makeStream(16);
+    std::size_t offset = 0;
+    feed(server, stream, offset, 2000);
+    ASSERT_GT(server.backlogBytes(0), 0u);
+
+    behind->capacity = SIZE_MAX; // the socket has room again
+    server.RemoveAllClients();
+    EXPECT_TRUE(behind->closed);
+    EXPECT_EQ(behind->received.size(), kHeader.size() + 2000 / kPacket * kPacket);
+    expectWholePackets(behind->received, stream);
+}
