@@ -1,0 +1,182 @@
+// The mosaic end to end: tilvaron-run with real Player processes showing four
+// solid-colour sources, its UDP output captured and read by ffprobe/ffmpeg.
+
+#include "platform/Process.h"
+
+#include "support/MediaProbe.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace tv;
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+namespace {
+
+const std::string kBin = TILVARON_BIN_DIR;
+
+int freeUdpPort()
+{
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+// Two characters: "MFile" + instance + player index stays within 8.
+std::string instanceName()
+{
+    const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
+    const int n = getpid() % (36 * 36);
+    return std::string{digits[n / 36], digits[n % 36]};
+}
+
+struct Colour {
+    const char* name;
+    std::array<int, 3> rgb;
+};
+const Colour kColours[] = {{"red", {255, 0, 0}}, {"lime", {0, 255, 0}}, {"blue", {0, 0, 255}}, {"yellow", {255, 255, 0}}};
+
+std::string profileText(const fs::path& dir, int port, int audio)
+{
+    std::string p = "[Output]\nURL=UDP://127.0.0.1:" + std::to_string(port) +
+                    "?pkt_size=1316\nWidth=720\nHeight=576\nColumns=2\nRows=2\nBorder=4\n"
+                    "Format=-vcodec mpeg2video -b:v 3000k -acodec mp2 -f mpegts\nBorderColor=clWhite\n"
+                    "[Main]\nURL=\nWidth=96\nHeight=72\nLeft=1000\nTop=1000\n"
+                    "[Players]\nCount=4\nAudio=" +
+                    std::to_string(audio) + "\nChangeMode=0\nChangeInterval=60\n[Sources]\nCount=4\n";
+    for (int k = 0; k < 4; ++k)
+        p += "[Source" + std::to_string(k + 1) + "]\nURL=" + (dir / (std::string(kColours[k].name) + ".ts")).string() +
+             "\nTitle=\n";
+    const int cells[4][2] = {{0, 0}, {1, 0}, {0, 1}, {1, 1}};
+    for (int i = 0; i < 4; ++i) {
+        const std::string c = std::to_string(cells[i][0]), r = std::to_string(cells[i][1]);
+        p += "[Player" + std::to_string(i + 1) + "]\nLeft=" + c + "\nTop=" + r + "\nRight=" + c + "\nBottom=" + r + "\n";
+    }
+    return p;
+}
+
+} // namespace
+
+class EngineMosaicEndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!fs::exists(kBin + "/Player"))
+            GTEST_SKIP() << "the Player program is not built in " << kBin;
+        if (!fs::exists(kBin + "/tilvaron-run"))
+            GTEST_SKIP() << "tilvaron-run is not built in " << kBin;
+        if (!test::haveTool("ffmpeg") || !test::haveTool("ffprobe"))
+            GTEST_SKIP() << "ffmpeg/ffprobe command-line tools are not installed";
+        dir = fs::temp_directory_path() / ("tv_engine_e2e_" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        for (const auto& c : kColours)
+            test::runCommand(std::string("ffmpeg -v error -y -f lavfi -i color=c=") + c.name +
+                             ":size=320x240:rate=25:duration=120 -c:v mpeg2video -b:v 300k '" +
+                             (dir / (std::string(c.name) + ".ts")).string() + "'");
+    }
+    void TearDown() override
+    {
+        if (!dir.empty())
+            fs::remove_all(dir);
+    }
+
+    // Runs the profile, captures `seconds` of its output into `capture`,
+    // stops the runner; returns its exit status.
+    platform::ExitStatus runAndCapture(int audio, const fs::path& capture, const fs::path& log)
+    {
+        const int port = freeUdpPort();
+        const fs::path profile = dir / ("audio" + std::to_string(audio) + ".ini");
+        std::ofstream(profile) << profileText(dir, port, audio);
+        auto runner = platform::Process::spawn(
+            "/bin/sh", {"-c", "exec '" + kBin + "/tilvaron-run' '" + profile.string() + "' " + instanceName() + " > '" +
+                                  log.string() + "' 2>&1"});
+        EXPECT_TRUE(runner.ok());
+        if (!runner)
+            return {};
+        // The Players need a moment to open their sources: capture from when
+        // the encoder runs, and long enough that the last second shows them.
+        auto started = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < started) {
+            std::ifstream in(log);
+            std::string text((std::istreambuf_iterator<char>(in)), {});
+            if (text.find("Starting ...") != std::string::npos)
+                break;
+            std::this_thread::sleep_for(100ms);
+        }
+        test::runCommand("timeout 60 ffmpeg -v error -y -i 'udp://127.0.0.1:" + std::to_string(port) +
+                         "?timeout=30000000' -t 6 -map 0 -c copy '" + capture.string() + "' 2>&1");
+        kill(runner.value().pid(), SIGTERM);
+        auto end = std::chrono::steady_clock::now() + 30s;
+        std::optional<platform::ExitStatus> st;
+        while (!(st = runner.value().poll()) && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(50ms);
+        if (!st)
+            st = runner.value().kill();
+        return st.value_or(platform::ExitStatus{});
+    }
+
+    fs::path dir;
+};
+
+TEST_F(EngineMosaicEndToEnd, FourColourPlayersOverUdp)
+{
+    // Audio mode -> the sound streams the output carries.
+    const std::pair<int, size_t> modes[] = {{2, 4}, {1, 1}, {0, 0}};
+    for (const auto& [audio, soundStreams] : modes) {
+        SCOPED_TRACE("audio mode " + std::to_string(audio));
+        const fs::path capture = dir / ("capture" + std::to_string(audio) + ".ts");
+        const fs::path log = dir / ("run" + std::to_string(audio) + ".log");
+        const platform::ExitStatus st = runAndCapture(audio, capture, log);
+        std::ifstream logIn(log);
+        const std::string logText((std::istreambuf_iterator<char>(logIn)), {});
+        EXPECT_TRUE(st.exited && st.code == 4) << "exit " << st.code << " signal " << st.signal << "\n" << logText;
+        EXPECT_NE(logText.find("Openning MainTV ..."), std::string::npos) << logText;
+        EXPECT_NE(logText.find("Init Players ..."), std::string::npos) << logText;
+        EXPECT_NE(logText.find("Starting ..."), std::string::npos) << logText;
+        ASSERT_TRUE(fs::exists(capture)) << logText;
+
+        std::vector<std::string> want{"mpeg2video,720,576,25/1"};
+        for (size_t n = 0; n < soundStreams; ++n)
+            want.push_back("mp2,48000");
+        std::vector<std::string> got = test::probeStreams(capture.string(), "codec_name,width,height,r_frame_rate,sample_rate");
+        for (auto& line : got)   // sound streams report r_frame_rate 0/0
+            if (line.rfind("mp2,", 0) == 0)
+                line = line.substr(0, line.find(",0/0")) + line.substr(line.find(",0/0") + 4);
+        EXPECT_EQ(got, want) << logText;
+
+        if (audio != 2)
+            continue;
+        // Each player's colour in the middle of its cell, the base colour in the border.
+        auto rgb = test::decodeRgb(capture.string(), 125, 720, 576, (dir / "frame.rgb").string());
+        ASSERT_FALSE(rgb.empty());
+        const int centres[4][2] = {{180, 144}, {540, 144}, {180, 432}, {540, 432}};
+        for (int i = 0; i < 4; ++i) {
+            auto px = test::rgbAt(rgb, 720, centres[i][0], centres[i][1]);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(px[c], kColours[i].rgb[c], 40) << kColours[i].name << " channel " << c;
+        }
+        for (auto [x, y] : {std::pair{360, 144}, std::pair{360, 432}, std::pair{180, 288}, std::pair{1, 1}}) {
+            auto px = test::rgbAt(rgb, 720, x, y);
+            for (int c = 0; c < 3; ++c)
+                EXPECT_NEAR(px[c], 255, 40) << "border at " << x << "," << y;
+        }
+    }
+}
