@@ -5,15 +5,17 @@
 //     lingering a second before it ends, as a slow exit would. Generation 1
 //     reports whether it got the lock, its process group and whether the
 //     descriptor <fd> of its predecessor reached it.
-//   engine_runctl_restart_helper signal <dir>
-//     Waits under an event loop; SIGTERM/SIGINT write "stopped" with the
-//     signal number, then the process ends with the stop exit code.
+//   engine_runctl_restart_helper signal <dir> [block]
+//     Waits under an event loop (or, with "block", with its main thread
+//     stuck); SIGTERM/SIGINT write "stopped" with the signal number, then the
+//     process ends with the stop exit code.
 
 #include "engine/MosaicRestart.h"
 #include "engine/TerminationSignals.h"
 #include "platform/Paths.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -100,7 +102,13 @@ int signalMode(int argc, char** argv)
         std::fprintf(stderr, "%s\n", handlers.error().c_str());
         return 1;
     }
-    writeFile(dir + "/ready", "ready\n");
+    // "block": the main thread is stuck, as in a long open of a source.
+    const bool block = argc > 3 && std::string(argv[3]) == "block";
+    QTimer::singleShot(0, &app, [dir, block] {
+        writeFile(dir + "/ready", "ready\n");
+        if (block)
+            std::this_thread::sleep_for(std::chrono::seconds(120));
+    });
     return app.exec();
 }
 

@@ -89,6 +89,17 @@ TEST(EngineRunctlRestart, TerminationSignalsStopTheWayExitDoes)
     }
 }
 
+TEST(EngineRunctlRestart, TerminationSignalsReachABlockedMainThread)
+{
+    TempDir dir;
+    auto child = tv::spawnSuccessor(kHelper, {"signal", dir.path.string(), "block"});
+    ASSERT_TRUE(child) << child.error();
+    ASSERT_EQ(waitForFile(dir.path / "ready"), "ready\n");
+    ::kill(*child, SIGTERM);
+    EXPECT_EQ(waitExit(*child), tv::kExitStopped);
+    EXPECT_EQ(waitForFile(dir.path / "stopped", 5s), std::to_string(SIGTERM) + "\n");
+}
+
 TEST(EngineRunctlRestart, SpawnOfAMissingProgramFails)
 {
     auto child = tv::spawnSuccessor("/nonexistent/tilvaron-run", {});
