@@ -43,6 +43,7 @@ constexpr std::size_t kPacket = tv::THttpStreamer::kTsPacketSize;
 constexpr std::size_t kMuxerChunk = 32768;
 constexpr double kLiveBitsPerSecond = 4e6;
 constexpr std::size_t kFullSpeedLead = 4u << 20;
+constexpr double kTargetMainCpuPercent = 50;
 const std::size_t kHeaderSize = std::strlen(tv::THttpStreamer::kResponseHeader);
 
 // Runs the main thread's event loop (sleeping while there is nothing to do)
@@ -381,6 +382,13 @@ int main(int argc, char** argv)
                     return sink.encoderWrite(p, count);
                 });
                 print("server", n, live, o, baselineCpuPerMB);
+                if (n == 500 && live) {
+                    const double pct = 100.0 * o.mainCpu / o.wall;
+                    const bool met = pct < kTargetMainCpuPercent && o.lostPackets == 0 && o.corrupt == 0 && o.dropped == 0;
+                    std::printf("target: 500 clients at 4 Mb/s, main thread below %.0f%% of one core, nothing lost: %s "
+                                "(%.1f%%)\n",
+                                kTargetMainCpuPercent, met ? "met" : "NOT met", pct);
+                }
                 server->RemoveAllClients();
                 std::error_code ec;
                 std::filesystem::remove_all(ring.folder, ec);
