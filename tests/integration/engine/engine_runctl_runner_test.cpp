@@ -7,6 +7,7 @@
 #include "channels/MailSlotWire.h"
 #include "engine/TDM.h"
 #include "platform/DatagramMailbox.h"
+#include "engine/SourceChanger.h"
 #include "platform/Process.h"
 
 #include "support/MediaProbe.h"
@@ -203,59 +204,82 @@ protected:
         return st;
     }
 
+    // Runs the profile in `changeMode` (interval 4 s), captures 11 s of the
+    // output and classifies both cell centres two times a second: one letter
+    // per picture, r(ed), l(ime), b(lue) or o(ther). Ends the runner by
+    // SIGTERM, which must give exit code 4.
+    std::pair<std::string, std::string> rotation(int changeMode)
+    {
+        writeProfile("", changeMode, 4);
+        const fs::path capture = dir_ / "capture.ts";
+        Process runner = startRunner();
+        // Whatever arrives in the engine's mailbox is dropped: a "Close" there
+        // ends nothing.
+        std::thread([] {
+            std::this_thread::sleep_for(3s);
+            const auto message = tv::channels::encodeMessage("test", "localhost", "Close");
+            tv::platform::DatagramMailbox::send(tv::TDM::kEngineMailBox, message.data(), message.size());
+        }).detach();
+        tv::test::runCommand("timeout 90 ffmpeg -v error -y -i 'udp://127.0.0.1:" + std::to_string(outPort_)
+                             + "?timeout=30000000' -t 11 -map 0 -c copy '" + capture.string() + "' 2>&1");
+        ::kill(runner.pid(), SIGTERM);
+        auto st = waitExit(runner, 30s);
+        const std::string logText = readFile(log());
+        EXPECT_TRUE(st && st->exited && st->code == 4) << logText;
+
+        // Two pictures a second, the cell centres classified.
+        const fs::path raw = dir_ / "frames.rgb";
+        constexpr int w = 180, h = 144;
+        tv::test::runCommand("ffmpeg -v error -y -i '" + capture.string() + "' -vf fps=2 -s " + std::to_string(w) + "x"
+                             + std::to_string(h) + " -f rawvideo -pix_fmt rgb24 '" + raw.string() + "'");
+        const std::string bytes = readFile(raw);
+        const size_t frameBytes = size_t(w) * h * 3;
+        auto colourAt = [&](size_t frame, int x, int y) -> std::string {
+            const auto* px = reinterpret_cast<const unsigned char*>(bytes.data() + frame * frameBytes
+                                                                    + (size_t(y) * w + x) * 3);
+            const int r = px[0], g = px[1], b = px[2];
+            if (r > 180 && g < 80 && b < 80)
+                return "red";
+            if (g > 180 && r < 80 && b < 80)
+                return "lime";
+            if (b > 180 && r < 80 && g < 80)
+                return "blue";
+            return "other";
+        };
+        std::string cell0, cell1; // one letter per picture
+        for (size_t f = 0; f < bytes.size() / frameBytes; ++f) {
+            cell0 += colourAt(f, w / 4, h / 2)[0];
+            cell1 += colourAt(f, 3 * w / 4, h / 2)[0];
+        }
+        log_ = logText;
+        RecordProperty("cell0", cell0);
+        RecordProperty("cell1", cell1);
+        return {cell0, cell1};
+    }
+
     fs::path log() const { return dir_ / "run.log"; }
 
     fs::path dir_;
     fs::path profile_;
     std::string instance_;
+    std::string log_;
     int outPort_ = freeUdpPort();
 };
 
-TEST_F(EngineRunctlRunner, ChangerMovesTheNextSourceIntoTheRightCell)
+TEST_F(EngineRunctlRunner, NoChangeKeepsEverySource)
 {
-    writeProfile("", 1, 4);
-    const fs::path capture = dir_ / "capture.ts";
-    Process runner = startRunner();
-    // Whatever arrives in the engine's mailbox is dropped: a "Close" there
-    // ends nothing.
-    std::thread([] {
-        std::this_thread::sleep_for(3s);
-        const auto message = tv::channels::encodeMessage("test", "localhost", "Close");
-        tv::platform::DatagramMailbox::send(tv::TDM::kEngineMailBox, message.data(), message.size());
-    }).detach();
-    tv::test::runCommand("timeout 90 ffmpeg -v error -y -i 'udp://127.0.0.1:" + std::to_string(outPort_)
-                         + "?timeout=30000000' -t 11 -map 0 -c copy '" + capture.string() + "' 2>&1");
-    ::kill(runner.pid(), SIGTERM);
-    auto st = waitExit(runner, 30s);
-    const std::string logText = readFile(log());
-    ASSERT_TRUE(st && st->exited) << logText;
-    EXPECT_EQ(st->code, 4) << logText;
+    auto [cell0, cell1] = rotation(tv::SourceChanger::NoChange);
+    SCOPED_TRACE("cell 0: " + cell0 + "\ncell 1: " + cell1 + "\n" + log_);
+    ASSERT_NE(cell0.find('r'), std::string::npos);
+    ASSERT_NE(cell1.find('l'), std::string::npos);
+    EXPECT_EQ(cell0.find_first_not_of("r", cell0.find('r')), std::string::npos);
+    EXPECT_EQ(cell1.find_first_not_of("l", cell1.find('l')), std::string::npos);
+}
 
-    // Two pictures a second, the cell centres classified.
-    const fs::path raw = dir_ / "frames.rgb";
-    constexpr int w = 180, h = 144;
-    tv::test::runCommand("ffmpeg -v error -y -i '" + capture.string() + "' -vf fps=2 -s " + std::to_string(w) + "x"
-                         + std::to_string(h) + " -f rawvideo -pix_fmt rgb24 '" + raw.string() + "'");
-    const std::string bytes = readFile(raw);
-    const size_t frameBytes = size_t(w) * h * 3;
-    auto colourAt = [&](size_t frame, int x, int y) -> std::string {
-        const auto* px = reinterpret_cast<const unsigned char*>(bytes.data() + frame * frameBytes
-                                                                + (size_t(y) * w + x) * 3);
-        const int r = px[0], g = px[1], b = px[2];
-        if (r > 180 && g < 80 && b < 80)
-            return "red";
-        if (g > 180 && r < 80 && b < 80)
-            return "lime";
-        if (b > 180 && r < 80 && g < 80)
-            return "blue";
-        return "other";
-    };
-    std::string cell0, cell1; // one letter per picture
-    for (size_t f = 0; f < bytes.size() / frameBytes; ++f) {
-        cell0 += colourAt(f, w / 4, h / 2)[0];
-        cell1 += colourAt(f, 3 * w / 4, h / 2)[0];
-    }
-    SCOPED_TRACE("cell 0: " + cell0 + "\ncell 1: " + cell1 + "\n" + logText);
+TEST_F(EngineRunctlRunner, OneByOneMovesTheNextSourceIntoTheRightCell)
+{
+    auto [cell0, cell1] = rotation(tv::SourceChanger::OneByOne);
+    SCOPED_TRACE("cell 0: " + cell0 + "\ncell 1: " + cell1 + "\n" + log_);
     // Player 0 starts with source 1 (red) and gets source 3 (blue) one
     // interval later, while player 1 still shows source 2 (lime).
     const size_t firstRed = cell0.find('r');
@@ -263,7 +287,40 @@ TEST_F(EngineRunctlRunner, ChangerMovesTheNextSourceIntoTheRightCell)
     const size_t firstBlue = cell0.find('b', firstRed);
     ASSERT_NE(firstBlue, std::string::npos);
     EXPECT_EQ(cell1[firstBlue], 'l');
-    EXPECT_EQ(cell0.find_first_not_of("ro", 0), firstBlue) << "nothing but red before the first change";
+    EXPECT_EQ(cell0.find_first_not_of("ro", firstRed), firstBlue) << "nothing but red before the first change";
+}
+
+TEST_F(EngineRunctlRunner, CircularMovesPicturesBetweenCells)
+{
+    auto [cell0, cell1] = rotation(tv::SourceChanger::Circular);
+    SCOPED_TRACE("cell 0: " + cell0 + "\ncell 1: " + cell1 + "\n" + log_);
+    // The first tick swaps the two pictures (cell 0 shows player 1's lime,
+    // cell 1 player 0's red) and then gives player 0 source 3: cell 1 turns
+    // blue while cell 0 stays lime.
+    const size_t firstRed = cell0.find('r');
+    ASSERT_NE(firstRed, std::string::npos);
+    const size_t swapped = cell0.find('l', firstRed);
+    ASSERT_NE(swapped, std::string::npos);
+    const size_t firstBlue = cell1.find('b');
+    ASSERT_NE(firstBlue, std::string::npos);
+    EXPECT_GE(firstBlue + 1, swapped);
+    EXPECT_EQ(cell0[firstBlue], 'l');
+    EXPECT_EQ(cell1.find_first_not_of("ol"), cell1.find_first_of("rb")) << "lime until the swap";
+}
+
+TEST_F(EngineRunctlRunner, GroupChangesEveryPlayerInOnePass)
+{
+    auto [cell0, cell1] = rotation(tv::SourceChanger::GroupByGroup);
+    SCOPED_TRACE("cell 0: " + cell0 + "\ncell 1: " + cell1 + "\n" + log_);
+    // One pass: player 0 gets source 3 (blue), player 1 source 1 (red),
+    // 100 ms apart.
+    const size_t blue = cell0.find('b');
+    ASSERT_NE(blue, std::string::npos);
+    const size_t lime = cell1.find('l');
+    ASSERT_NE(lime, std::string::npos);
+    const size_t red = cell1.find('r', lime);
+    ASSERT_NE(red, std::string::npos);
+    EXPECT_LE(red > blue ? red - blue : blue - red, 2u) << "both within a second";
 }
 
 TEST_F(EngineRunctlRunner, StalledMainSourceRestartsUnderTheSameInstance)
