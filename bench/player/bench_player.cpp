@@ -26,7 +26,7 @@ namespace {
 
 using namespace std::chrono;
 
-constexpr int kSourceSeconds = 8;
+constexpr int kSourceSeconds = 16;
 // Each side runs this often, alternately; the least CPU time of each counts
 // (the machine is shared, so the extra time is other load).
 constexpr int kRounds = 3;

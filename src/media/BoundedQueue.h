@@ -1,8 +1,10 @@
 #pragma once
 // BoundedQueue<T>: a first-in first-out queue of at most `capacity` items
 // shared by one producer thread and one consumer thread. push() waits while
-// the queue is full, pop() while it is empty; stop() wakes every waiter and
-// makes both return false from then on. Owns the queued items.
+// the queue is full, until it has drained to half (so that a producer that
+// runs ahead wakes once per half queue, not once per item); pop() waits while
+// it is empty. stop() wakes every waiter and makes both return false from
+// then on. Owns the queued items.
 
 #include <condition_variable>
 #include <cstddef>
@@ -21,7 +23,8 @@ public:
     bool push(T item)
     {
         std::unique_lock lock(mutex_);
-        notFull_.wait(lock, [&] { return stopped_ || items_.size() < capacity_; });
+        if (items_.size() >= capacity_)
+            notFull_.wait(lock, [&] { return stopped_ || items_.size() <= capacity_ / 2; });
         if (stopped_)
             return false;
         items_.push_back(std::move(item));
@@ -38,7 +41,8 @@ public:
             return std::nullopt;
         T item = std::move(items_.front());
         items_.pop_front();
-        notFull_.notify_one();
+        if (items_.size() <= capacity_ / 2)
+            notFull_.notify_one();
         return item;
     }
 

@@ -109,6 +109,7 @@ private:
     struct Session;
 
     void readerMain(std::shared_ptr<Session> s);
+    void decodeVideoMain(std::shared_ptr<Session> s);
     void videoMain(std::shared_ptr<Session> s);
     void audioMain(std::shared_ptr<Session> s);
     void deliverVideo(Session& s, const AVFrame* frame, double seconds);
