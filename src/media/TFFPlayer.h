@@ -10,9 +10,12 @@
 // Threads: the object lives on its owner's thread, which must run a Qt event
 // loop. Every event (OnBeforeFindStreamInfo, OnFileOpen, OnOpenFailed,
 // OnState) is delivered on that thread; OnBeforeFindStreamInfo is called
-// while the opening thread waits for it. The hooks run on the component's
-// threads: the frame hook on the video thread, the audio hook on the audio
-// thread. Events of a playback that has been stopped or replaced are dropped.
+// while the opening thread waits for it. Each playback has a reading thread
+// (open, analyse, demux), a picture decoding thread that decodes a few
+// pictures ahead, a video thread that filters, paces and calls the frame
+// hook, and, with sound, an audio thread that decodes, filters, paces and
+// calls the audio hook. Events of a playback that has been stopped or
+// replaced are dropped.
 //
 // Errors: an open that fails is reported by OnOpenFailed; a read error or a
 // source that delivers nothing for kStallTimeoutMs ends the playback with the
