@@ -158,10 +158,19 @@ int TFFEncoder::SetOutput(int taskIndex, TMemoryAccessAdapter* stream, void* pri
 void TFFEncoder::post(std::function<void()> call)
 {
     QCoreApplication* app = QCoreApplication::instance();
-    if (TriggerEventInMainThread && app)
-        QMetaObject::invokeMethod(app, std::move(call), Qt::QueuedConnection);
-    else
+    if (TriggerEventInMainThread && app) {
+        // The event may arrive after the encoder is gone: it then does nothing.
+        std::weak_ptr<int> alive = alive_;
+        QMetaObject::invokeMethod(
+            app,
+            [alive, call = std::move(call)] {
+                if (alive.lock())
+                    call();
+            },
+            Qt::QueuedConnection);
+    } else {
         call();
+    }
 }
 
 bool TFFEncoder::Start(int /*threadCount*/)

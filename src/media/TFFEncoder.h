@@ -111,6 +111,7 @@ private:
     mutable std::mutex errorMutex_;
     std::string lastError_;
     std::atomic<bool> quiet_{false};   // no more events (Abort, destruction)
+    std::shared_ptr<int> alive_ = std::make_shared<int>(0);   // events posted to the main thread check it
 };
 
 } // namespace tv
