@@ -8,6 +8,7 @@
 #include "integration/player/PlayerTestSupport.h"
 #include "player/RunPlayer.h"
 
+#include <QFile>
 #include <QProcess>
 
 #include <gtest/gtest.h>
@@ -293,6 +294,31 @@ TEST_F(PlayerProgram, StartUpRefusals)
         const QByteArray err = p.readAllStandardError();
         EXPECT_TRUE(err.contains(("TilvaronPlayer: ") ) && err.contains(c.logged.c_str())) << c.logged << " / " << err.toStdString();
     }
+}
+
+TEST_F(PlayerProgram, PlayerEndsWithTheProcessThatStartedIt)
+{
+    Channels ch(test::uniqueName('P'));
+    QProcess engine;
+    engine.start(QString(TILVARON_BIN_DIR) + "/player_spawner",
+                 {QString::fromStdString(ch.name), QString::fromStdString(file_)});
+    ASSERT_TRUE(engine.waitForReadyRead(10000));
+    const pid_t player = engine.readLine().trimmed().toInt();
+    ASSERT_GT(player, 0);
+    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()) || looksBlue(ch.centre()); }, 30000))
+        << "the Player never showed a picture";
+    engine.kill();
+    engine.waitForFinished(5000);
+    // Reparented and killed: gone, or a zombie until its new parent reaps it.
+    auto ended = [&] {
+        QFile stat(QString("/proc/%1/stat").arg(player));
+        if (!stat.open(QIODevice::ReadOnly))
+            return true;
+        const QByteArray line = stat.readAll();
+        const int paren = line.lastIndexOf(')');
+        return paren < 0 || line.mid(paren + 2, 1) == "Z";
+    };
+    EXPECT_TRUE(pumpUntil(ended, 10000)) << "the Player outlived its engine";
 }
 
 } // namespace
