@@ -166,10 +166,13 @@ bool TDM::Init(const std::string& AProfile, const std::string& ADisPlayName)
     report("Openning MainTV ...");
     FFEncoder.ReadTimeout = -1;
     openWatchdog_ = TThreadedSleep::start(kOpenWatchdogSeconds, [this] {
+        LogEvent("The main source did not open within " + std::to_string(kOpenWatchdogSeconds) + " s",
+                 kEventTypeError);
+        // Without AutoStart nothing is done: the encoder has not started, so
+        // its Stop would change nothing, and this thread must not touch it
+        // while the main thread is inside AddTask.
         if (AutoStart)
             ReRunMosaic();
-        else
-            FFEncoder.Stop(false);
     });
     inputs_ = std::make_unique<MosaicInputs>([this](int slot) { return control_->slotTag(slot); });
     inputOptions_.assign(1, plan.mainInputOptions);
