@@ -72,6 +72,8 @@ TDM::~TDM()
     StopAll();
     // The encoder ends before the inputs and the sink it calls go away.
     MAA.abort();
+    if (sink_)
+        sink_->abort(); // an output call waiting for this thread fails instead
     FFEncoder.Abort();
     openWatchdog_.reset();
 }
