@@ -114,6 +114,8 @@ int TFFEncoder::SetOutput(int taskIndex, const std::string& url, const TOutputOp
         return failWith("SetOutput: no task " + std::to_string(taskIndex));
     if (t->started() || t->hasOutput())
         return failWith("SetOutput: task " + std::to_string(taskIndex) + " already has its output");
+    if (url.empty())
+        return failWith("SetOutput: no output URL");
     auto settings = media::EncoderOutputSettings::parse(options.Options);
     if (!settings)
         return failWith("output options: " + settings.error());

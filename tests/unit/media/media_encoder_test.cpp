@@ -301,37 +301,43 @@ TEST_F(MediaEncoder, UrlInputIsReadToItsEnd)
     run("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i "
         "sine=frequency=440:sample_rate=44100:duration=2 -c:v mpeg4 -c:a pcm_s16le '" + src.string() + "'");
     ASSERT_TRUE(fs::exists(src));
-    TFFEncoder enc;
-    enc.TriggerEventInMainThread = false;
-    enc.ReadTimeout = -1;
-    int probed = 0;
-    enc.OnBeforeFindStreamInfo = [&](TFFEncoder*, int task, int input, AVFormatContext* ctx) {
-        EXPECT_EQ(task, 0);
-        EXPECT_EQ(input, 0);
-        ctx->max_analyze_duration = 2000000;
-        ctx->max_delay = 1000;
-        ++probed;
-    };
-    ASSERT_EQ(enc.AddTask(src.string(), {""}), 0) << enc.LastErrMsg();
-    EXPECT_EQ(probed, 1);
-    const fs::path out = dir.path / "fromurl.ts";
-    ASSERT_EQ(enc.SetOutput(0, out.string(), {"-filter_complex \"[0:v]  scale=320x240 \" -map 0:a -c:v mpeg2video "
-                                              "-c:a mp2 -f mpegts"}),
-              0)
-        << enc.LastErrMsg();
-    std::atomic<int> ended{0};
-    TTerminateInfo info;
-    enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo& i) {
-        info = i;
-        ++ended;
-    };
-    ASSERT_TRUE(enc.Start(1));
-    ASSERT_TRUE(waitFor([&] { return ended > 0; }));
-    EXPECT_TRUE(info.Finished) << info.ErrorMessage;
-    EXPECT_EQ(test::probeStreams(out.string(), "codec_name,width,sample_rate"),
-              (std::vector<std::string>{"mpeg2video,320", "mp2,44100"}));
-    EXPECT_EQ(test::probeStreams(out.string(), "nb_read_frames", "-count_frames -select_streams v"),
-              std::vector<std::string>{"50"});
+    // With a map, and without one (the sound of the input is picked as the
+    // command line picks it).
+    for (const char* map : {"-map 0:a ", ""}) {
+        SCOPED_TRACE(map);
+        TFFEncoder enc;
+        enc.TriggerEventInMainThread = false;
+        enc.ReadTimeout = -1;
+        int probed = 0;
+        enc.OnBeforeFindStreamInfo = [&](TFFEncoder*, int task, int input, AVFormatContext* ctx) {
+            EXPECT_EQ(task, 0);
+            EXPECT_EQ(input, 0);
+            ctx->max_analyze_duration = 2000000;
+            ctx->max_delay = 1000;
+            ++probed;
+        };
+        ASSERT_EQ(enc.AddTask(src.string(), {""}), 0) << enc.LastErrMsg();
+        EXPECT_EQ(probed, 1);
+        const fs::path out = dir.path / "fromurl.ts";
+        ASSERT_EQ(enc.SetOutput(0, out.string(),
+                                {std::string("-filter_complex \"[0:v]  scale=320x240 \" ") + map +
+                                 "-c:v mpeg2video -c:a mp2 -f mpegts"}),
+                  0)
+            << enc.LastErrMsg();
+        std::atomic<int> ended{0};
+        TTerminateInfo info;
+        enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo& i) {
+            info = i;
+            ++ended;
+        };
+        ASSERT_TRUE(enc.Start(1));
+        ASSERT_TRUE(waitFor([&] { return ended > 0; }));
+        EXPECT_TRUE(info.Finished) << info.ErrorMessage;
+        EXPECT_EQ(test::probeStreams(out.string(), "codec_name,width,sample_rate"),
+                  (std::vector<std::string>{"mpeg2video,320", "mp2,44100"}));
+        EXPECT_EQ(test::probeStreams(out.string(), "nb_read_frames", "-count_frames -select_streams v"),
+                  std::vector<std::string>{"50"});
+    }
 }
 
 TEST_F(MediaEncoder, RefusalsNameTheCause)
@@ -352,6 +358,9 @@ TEST_F(MediaEncoder, RefusalsNameTheCause)
     EXPECT_LT(enc.AddTask("/nonexistent/file.ts", {"-f nosuchformat"}), 0);
     EXPECT_NE(enc.LastErrMsg().find("nosuchformat"), std::string::npos);
     EXPECT_LT(enc.AddInput(7, pic.FileName(), {picOpts}), 0);
+    ASSERT_EQ(enc.AddTask(pic.FileName(), {picOpts}), 0);
+    EXPECT_LT(enc.SetOutput(0, "", {"-f mpegts"}), 0);
+    EXPECT_NE(enc.LastErrMsg().find("URL"), std::string::npos);
 
     struct Case {
         const char* options;
