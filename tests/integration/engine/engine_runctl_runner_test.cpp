@@ -353,6 +353,24 @@ TEST_F(EngineRunctlRunner, StalledMainSourceRestartsUnderTheSameInstance)
     sender.kill();
 }
 
+TEST_F(EngineRunctlRunner, UnreachableMainSourceRestartsAfterTheOpenWatchdog)
+{
+    // Nobody sends to the main URL: opening it blocks until the open
+    // watchdog restarts the runner; the successor, blocked the same way, is
+    // still stopped by SIGTERM (the test's tear-down).
+    writeProfile("udp://127.0.0.1:" + std::to_string(freeUdpPort()), 0, 600);
+    Process runner = startRunner();
+    auto st = waitExit(runner, 60s);
+    ASSERT_TRUE(st && st->exited) << readFile(log());
+    EXPECT_EQ(st->code, 4) << readFile(log());
+    const std::vector<std::string> expected{"Openning MainTV ...", "did not open within 10 s", "Profile ",
+                                            "Openning MainTV ..."};
+    EXPECT_TRUE(waitFor([&] { return findInOrder(readFile(log()), expected) != std::string::npos; }, 30s))
+        << readFile(log());
+    const std::string logText = readFile(log());
+    EXPECT_EQ(logText.find("Starting ..."), std::string::npos) << logText;
+}
+
 TEST_F(EngineRunctlRunner, StalledMainSourceWithoutRestartEndsWithZero)
 {
     const int mainPort = freeUdpPort();
