@@ -353,7 +353,12 @@ void TDM::ReRunMosaic()
             OnReleaseForSuccessor();
     };
     plan.program = RestartProgram.empty() ? platform::programFile() : RestartProgram;
-    plan.arguments = RestartProgram.empty() ? std::vector<std::string>{InstanceName} : RestartArguments;
+    // Without an instance name the successor gets no argument at all, as the
+    // program was started.
+    if (!RestartProgram.empty())
+        plan.arguments = RestartArguments;
+    else if (!InstanceName.empty())
+        plan.arguments = {InstanceName};
     if (OnProcessEnd)
         plan.exit = OnProcessEnd;
     tv::ReRunMosaic(plan, DisplayName);
