@@ -34,8 +34,9 @@ TFFEncoder::TFFEncoder() = default;
 TFFEncoder::~TFFEncoder()
 {
     quiet_ = true;
-    for (auto& t : tasks_)
+    for (auto* t : taskList())
         t->abort();
+    std::lock_guard lock(tasksMutex_);
     tasks_.clear();
 }
 
@@ -54,6 +55,7 @@ std::string TFFEncoder::LastErrMsg() const
 
 media::EncoderTask* TFFEncoder::task(int index)
 {
+    std::lock_guard lock(tasksMutex_);
     if (index < 0 || index >= static_cast<int>(tasks_.size()))
         return nullptr;
     return tasks_[index].get();
@@ -61,12 +63,18 @@ media::EncoderTask* TFFEncoder::task(int index)
 
 int TFFEncoder::AddTask(const std::string& fileName, const TInputOptions& options)
 {
-    tasks_.push_back(std::make_unique<media::EncoderTask>(static_cast<int>(tasks_.size())));
-    const int index = static_cast<int>(tasks_.size()) - 1;
-    if (AddInput(index, fileName, options) < 0) {
-        tasks_.pop_back();
-        return -1;
+    int index;
+    {
+        std::lock_guard lock(tasksMutex_);
+        index = static_cast<int>(tasks_.size());
     }
+    // The task joins the list once its first input is open, so that Stop
+    // from another thread (an open watchdog) never sees it half made.
+    auto t = std::make_unique<media::EncoderTask>(index);
+    if (addInputTo(*t, fileName, options) < 0)
+        return -1;
+    std::lock_guard lock(tasksMutex_);
+    tasks_.push_back(std::move(t));
     return index;
 }
 
@@ -75,7 +83,13 @@ int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, const TInpu
     media::EncoderTask* t = task(taskIndex);
     if (!t)
         return failWith("AddInput: no task " + std::to_string(taskIndex));
-    if (t->started())
+    return addInputTo(*t, fileName, options);
+}
+
+int TFFEncoder::addInputTo(media::EncoderTask& t, const std::string& fileName, const TInputOptions& options)
+{
+    const int taskIndex = t.index();
+    if (t.started())
         return failWith("AddInput: task " + std::to_string(taskIndex) + " is already running");
     auto items = media::parseOptionText(options.Options, media::inputFlagNames());
     if (!items)
@@ -85,7 +99,7 @@ int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, const TInpu
         if (o.name == "f")
             format = o.value;
 
-    const int inputIndex = static_cast<int>(t->inputs().size());
+    const int inputIndex = static_cast<int>(t.inputs().size());
     Result<std::unique_ptr<media::EncoderInput>> input = fail("");
     if (format == kFrameInputFormat) {
         input = media::EncoderFrameInput::open(fileName, items.value());
@@ -94,7 +108,7 @@ int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, const TInpu
     } else {
         media::EncoderUrlInput::OpenSettings s;
         s.readTimeoutMs = ReadTimeout;
-        s.abort = t->openAbort();
+        s.abort = t.openAbort();
         if (OnBeforeFindStreamInfo)
             s.beforeFindStreamInfo = [this, taskIndex, inputIndex](AVFormatContext* ctx) {
                 OnBeforeFindStreamInfo(this, taskIndex, inputIndex, ctx);
@@ -103,7 +117,7 @@ int TFFEncoder::AddInput(int taskIndex, const std::string& fileName, const TInpu
     }
     if (!input)
         return failWith(input.error());
-    t->inputs().push_back(std::move(input.value()));
+    t.inputs().push_back(std::move(input.value()));
     return inputIndex;
 }
 
@@ -178,7 +192,7 @@ void TFFEncoder::post(std::function<void()> call)
 bool TFFEncoder::Start(int /*threadCount*/)
 {
     bool any = false;
-    for (auto& t : tasks_) {
+    for (auto* t : taskList()) {
         if (t->started() || !t->hasOutput())
             continue;
         media::EncoderTask::Events ev;
@@ -211,14 +225,24 @@ bool TFFEncoder::Start(int /*threadCount*/)
     return any;
 }
 
+std::vector<media::EncoderTask*> TFFEncoder::taskList() const
+{
+    std::lock_guard lock(tasksMutex_);
+    std::vector<media::EncoderTask*> list;
+    for (const auto& t : tasks_)
+        list.push_back(t.get());
+    return list;
+}
+
 void TFFEncoder::Stop(bool wait)
 {
-    for (auto& t : tasks_)
+    const auto list = taskList();
+    for (auto* t : list)
         if (t->started())
             t->stop();
     if (!wait)
         return;
-    for (auto& t : tasks_) {
+    for (auto* t : list) {
         if (!t->started() || t->isTaskThread())
             continue;
         // A memory output hands its writes to the application thread; keep
@@ -234,15 +258,16 @@ void TFFEncoder::Stop(bool wait)
 void TFFEncoder::Abort()
 {
     quiet_ = true;
-    for (auto& t : tasks_)
+    const auto list = taskList();
+    for (auto* t : list)
         t->abort();
-    for (auto& t : tasks_)
+    for (auto* t : list)
         t->join();
 }
 
 bool TFFEncoder::Working() const
 {
-    for (const auto& t : tasks_)
+    for (const auto* t : taskList())
         if (t->started() && !t->ended())
             return true;
     return false;

@@ -105,8 +105,13 @@ public:
 private:
     int failWith(const std::string& text);
     media::EncoderTask* task(int index);
+    std::vector<media::EncoderTask*> taskList() const;
+    int addInputTo(media::EncoderTask& task, const std::string& fileName, const TInputOptions& options);
     void post(std::function<void()> call);
 
+    // Changed only by AddTask on the owner's thread; Stop may come from
+    // another thread.
+    mutable std::mutex tasksMutex_;
     std::vector<std::unique_ptr<media::EncoderTask>> tasks_;
     mutable std::mutex errorMutex_;
     std::string lastError_;
