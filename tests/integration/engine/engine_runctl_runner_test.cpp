@@ -33,9 +33,9 @@ using tv::platform::Process;
 
 const std::string kBin = TILVARON_BIN_DIR;
 
-int freeUdpPort()
+int freePort(int type)
 {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const int fd = ::socket(AF_INET, type, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -45,6 +45,8 @@ int freeUdpPort()
     ::close(fd);
     return ntohs(a.sin_port);
 }
+
+int freeUdpPort() { return freePort(SOCK_DGRAM); }
 
 // Two characters, so that "MFile" + instance + player index fits a mailbox
 // name; differs between test processes.
@@ -138,11 +140,14 @@ protected:
     }
 
     // A profile of two players side by side over three sources.
-    fs::path writeProfile(const std::string& mainUrl, int changeMode, int changeInterval)
+    fs::path writeProfile(const std::string& mainUrl, int changeMode, int changeInterval,
+                          const std::string& outputUrl = "")
     {
         const fs::path profile = dir_ / "runctl.ini";
-        std::string p = "[Output]\nURL=UDP://127.0.0.1:" + std::to_string(outPort_)
-                        + "?pkt_size=1316\nWidth=720\nHeight=576\nColumns=2\nRows=1\nBorder=4\n"
+        const std::string url = outputUrl.empty()
+                                    ? "UDP://127.0.0.1:" + std::to_string(outPort_) + "?pkt_size=1316"
+                                    : outputUrl;
+        std::string p = "[Output]\nURL=" + url + "\nWidth=720\nHeight=576\nColumns=2\nRows=1\nBorder=4\n"
                           "Format=-vcodec mpeg2video -b:v 2000k -f mpegts\nBorderColor=clWhite\n"
                           "[Main]\nURL="
                         + mainUrl + "\nWidth=64\nHeight=48\nLeft=0\nTop=0\n"
@@ -351,6 +356,39 @@ TEST_F(EngineRunctlRunner, StalledMainSourceRestartsUnderTheSameInstance)
         << logText;
     EXPECT_EQ(logText.find("is already running"), std::string::npos) << logText;
     sender.kill();
+}
+
+TEST_F(EngineRunctlRunner, RestartTakesOverTheHttpPort)
+{
+    const int mainPort = freeUdpPort();
+    const int httpPort = freePort(SOCK_STREAM);
+    writeProfile("udp://127.0.0.1:" + std::to_string(mainPort), 0, 600,
+                 "HTTP://127.0.0.1:" + std::to_string(httpPort));
+    const std::string fetch = "timeout 60 ffmpeg -v error -y -i 'http://127.0.0.1:" + std::to_string(httpPort)
+                              + "' -t 2 -map 0:v -c copy '";
+    Process sender = startMainSender(mainPort, 8);
+    std::this_thread::sleep_for(500ms);
+    Process runner = startRunner();
+    ASSERT_TRUE(waitFor([&] { return readFile(log()).find("Starting ...") != std::string::npos; }, 30s))
+        << readFile(log());
+    // A client of the first run, so that the old server had connections.
+    tv::test::runCommand(fetch + (dir_ / "first.ts").string() + "' 2>&1");
+    EXPECT_FALSE(tv::test::probeStreams((dir_ / "first.ts").string(), "codec_name").empty()) << readFile(log());
+
+    auto st = waitExit(runner, 60s);
+    ASSERT_TRUE(st && st->exited && st->code == 4) << readFile(log());
+    // The successor blocks on the main source until it sends again.
+    Process again = startMainSender(mainPort, 30);
+    const std::vector<std::string> expected{"Time out error!", "Profile ", "Starting ..."};
+    ASSERT_TRUE(waitFor([&] { return findInOrder(readFile(log()), expected) != std::string::npos; }, 60s))
+        << readFile(log());
+    tv::test::runCommand(fetch + (dir_ / "second.ts").string() + "' 2>&1");
+    EXPECT_EQ(tv::test::probeStreams((dir_ / "second.ts").string(), "codec_name,width,height"),
+              std::vector<std::string>{"mpeg2video,720,576"})
+        << readFile(log());
+    EXPECT_EQ(readFile(log()).find("is inuse!"), std::string::npos) << readFile(log());
+    sender.kill();
+    again.kill();
 }
 
 TEST_F(EngineRunctlRunner, UnreachableMainSourceRestartsAfterTheOpenWatchdog)
