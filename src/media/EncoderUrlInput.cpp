@@ -209,8 +209,9 @@ bool EncoderUrlInput::decode(AVCodecContext* dec, const AVPacket* pkt, bool vide
             int64_t ts = frame->best_effort_timestamp;
             if (ts == AV_NOPTS_VALUE)
                 ts = frame->pts;
-            frame->pts = ts == AV_NOPTS_VALUE ? AV_NOPTS_VALUE
-                                              : av_rescale_q(ts, st->time_base, AVRational{1, kMicroseconds}) - startTime_;
+            frame->pts = continuous(ts == AV_NOPTS_VALUE
+                                        ? AV_NOPTS_VALUE
+                                        : av_rescale_q(ts, st->time_base, AVRational{1, kMicroseconds}) - startTime_);
             if (!deliverVideo(std::move(frame)))
                 return false;
         } else {
@@ -221,6 +222,21 @@ bool EncoderUrlInput::decode(AVCodecContext* dec, const AVPacket* pkt, bool vide
                 return false;
         }
     }
+}
+
+int64_t EncoderUrlInput::continuous(int64_t us)
+{
+    const int64_t period = av_rescale(kMicroseconds, videoFormat_.frameRate.den, videoFormat_.frameRate.num);
+    if (us == AV_NOPTS_VALUE)
+        us = lastVideoUs_ == AV_NOPTS_VALUE ? 0 : lastVideoUs_ - videoOffsetUs_ + period;
+    int64_t out = us + videoOffsetUs_;
+    if (lastVideoUs_ != AV_NOPTS_VALUE && (out <= lastVideoUs_ || out > lastVideoUs_ + kMaxTimestampJumpUs)) {
+        // A jump (a source restarted, a timestamp wrap): go on one frame after the last.
+        videoOffsetUs_ += lastVideoUs_ + period - out;
+        out = lastVideoUs_ + period;
+    }
+    lastVideoUs_ = out;
+    return out;
 }
 
 void EncoderUrlInput::read()

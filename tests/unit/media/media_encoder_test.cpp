@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -416,4 +417,35 @@ TEST_F(MediaEncoder, RealTimeFrameInputIsNotReadAhead)
     // Never ahead of the clock: at most one picture per 40 ms, plus the first.
     EXPECT_LE(n, int(elapsed * 25) + 1);
     EXPECT_GE(n, 1);
+}
+
+TEST_F(MediaEncoder, UrlInputTimestampJumpsKeepEveryPicture)
+{
+    // Two transport-stream pieces back to back, the second stamped 1000 s
+    // earlier than the first: a source that restarted its clock (which the
+    // demuxer's wrap correction turns into a jump of a day ahead).
+    const fs::path a = dir.path / "a.ts", b = dir.path / "b.ts", joined = dir.path / "joined.ts";
+    run("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg2video "
+        "-output_ts_offset 1000 '" + a.string() + "'");
+    run("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg2video '" + b.string() + "'");
+    run("cat '" + a.string() + "' '" + b.string() + "' > '" + joined.string() + "'");
+    ASSERT_GT(fs::file_size(joined), 0u);
+
+    TFFEncoder enc;
+    enc.TriggerEventInMainThread = false;
+    ASSERT_EQ(enc.AddTask(joined.string(), {"-f mpegts"}), 0) << enc.LastErrMsg();
+    const fs::path out = dir.path / "continuous.ts";
+    ASSERT_EQ(enc.SetOutput(0, out.string(), {"-filter_complex \"[0:v] null\" -c:v mpeg2video -f mpegts"}), 0)
+        << enc.LastErrMsg();
+    std::atomic<int> ended{0};
+    enc.OnTerminate = [&](TFFEncoder*, const TTerminateInfo&) { ++ended; };
+    ASSERT_TRUE(enc.Start(1));
+    ASSERT_TRUE(waitFor([&] { return ended > 0; }));
+    EXPECT_EQ(test::probeStreams(out.string(), "nb_read_frames", "-count_frames -select_streams v"),
+              std::vector<std::string>{"50"});
+    // The pictures follow each other 40 ms apart: two seconds, not a day.
+    const double seconds = std::atof(
+        run("ffprobe -v error -show_entries format=duration -of csv=p=0 '" + out.string() + "'").c_str());
+    EXPECT_GT(seconds, 1.5);
+    EXPECT_LT(seconds, 3.0);
 }
