@@ -54,10 +54,28 @@ struct Colour {
 };
 const Colour kColours[] = {{"red", {255, 0, 0}}, {"lime", {0, 255, 0}}, {"blue", {0, 0, 255}}, {"yellow", {255, 255, 0}}};
 
-std::string profileText(const fs::path& dir, int port, int audio)
+int freeTcpPort(int* keepOpen = nullptr)
 {
-    std::string p = "[Output]\nURL=UDP://127.0.0.1:" + std::to_string(port) +
-                    "?pkt_size=1316\nWidth=720\nHeight=576\nColumns=2\nRows=2\nBorder=4\n"
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    if (keepOpen) {
+        listen(fd, 1);
+        *keepOpen = fd;
+    } else {
+        close(fd);
+    }
+    return ntohs(a.sin_port);
+}
+
+std::string profileText(const fs::path& dir, int port, int audio, const std::string& scheme = "UDP")
+{
+    std::string p = "[Output]\nURL=" + scheme + "://127.0.0.1:" + std::to_string(port) +
+                    (scheme == "UDP" ? "?pkt_size=1316" : "") + "\nWidth=720\nHeight=576\nColumns=2\nRows=2\nBorder=4\n"
                     "Format=-vcodec mpeg2video -b:v 3000k -acodec mp2 -f mpegts\nBorderColor=clWhite\n"
                     "[Main]\nURL=\nWidth=96\nHeight=72\nLeft=1000\nTop=1000\n"
                     "[Players]\nCount=4\nAudio=" +
@@ -133,6 +151,32 @@ protected:
         return st.value_or(platform::ExitStatus{});
     }
 
+    platform::Process startRunner(const fs::path& profile, const fs::path& log)
+    {
+        auto runner = platform::Process::spawn(
+            "/bin/sh", {"-c", "exec '" + kBin + "/tilvaron-run' '" + profile.string() + "' " + instanceName() + " > '" +
+                                  log.string() + "' 2>&1"});
+        EXPECT_TRUE(runner.ok());
+        return runner ? std::move(runner.value()) : platform::Process{};
+    }
+
+    static platform::ExitStatus endOf(platform::Process& p, std::chrono::seconds limit)
+    {
+        auto end = std::chrono::steady_clock::now() + limit;
+        std::optional<platform::ExitStatus> st;
+        while (!(st = p.poll()) && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(50ms);
+        if (!st)
+            st = p.kill();
+        return st.value_or(platform::ExitStatus{});
+    }
+
+    static std::string readText(const fs::path& f)
+    {
+        std::ifstream in(f);
+        return std::string((std::istreambuf_iterator<char>(in)), {});
+    }
+
     fs::path dir;
 };
 
@@ -179,4 +223,44 @@ TEST_F(EngineMosaicEndToEnd, FourColourPlayersOverUdp)
                 EXPECT_NEAR(px[c], 255, 40) << "border at " << x << "," << y;
         }
     }
+}
+
+TEST_F(EngineMosaicEndToEnd, HttpOutputServesTheStream)
+{
+    const int port = freeTcpPort();
+    const fs::path profile = dir / "http.ini";
+    std::ofstream(profile) << profileText(dir, port, 1, "HTTP");
+    const fs::path log = dir / "http.log";
+    platform::Process runner = startRunner(profile, log);
+    ASSERT_TRUE(runner.running());
+    const fs::path capture = dir / "http.ts";
+    // The server listens once Init has set the output up; give it a moment.
+    for (int attempt = 0; attempt < 20 && !fs::exists(capture); ++attempt) {
+        std::this_thread::sleep_for(500ms);
+        test::runCommand("timeout 30 ffmpeg -v error -y -i 'http://127.0.0.1:" + std::to_string(port) +
+                         "/' -t 3 -map 0 -c copy '" + capture.string() + "' 2>/dev/null");
+    }
+    kill(runner.pid(), SIGTERM);
+    const platform::ExitStatus st = endOf(runner, 30s);
+    const std::string text = readText(log);
+    EXPECT_TRUE(st.exited && st.code == 4) << text;
+    ASSERT_TRUE(fs::exists(capture)) << text;
+    EXPECT_EQ(test::probeStreams(capture.string(), "codec_name,width,height"),
+              (std::vector<std::string>{"mpeg2video,720,576", "mp2"}))
+        << text;
+}
+
+TEST_F(EngineMosaicEndToEnd, HttpPortInUseEndsTheProcessWithFour)
+{
+    int holder = -1;
+    const int port = freeTcpPort(&holder);
+    const fs::path profile = dir / "busy.ini";
+    std::ofstream(profile) << profileText(dir, port, 0, "HTTP");
+    const fs::path log = dir / "busy.log";
+    platform::Process runner = startRunner(profile, log);
+    const platform::ExitStatus st = endOf(runner, 60s);
+    close(holder);
+    const std::string text = readText(log);
+    EXPECT_TRUE(st.exited && st.code == 4) << text;
+    EXPECT_NE(text.find("Port " + std::to_string(port) + " is inuse!"), std::string::npos) << text;
 }
