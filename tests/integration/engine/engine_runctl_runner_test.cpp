@@ -23,6 +23,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -213,7 +214,7 @@ protected:
     // output and classifies both cell centres two times a second: one letter
     // per picture, r(ed), l(ime), b(lue) or o(ther). Ends the runner by
     // SIGTERM, which must give exit code 4.
-    std::pair<std::string, std::string> rotation(int changeMode)
+    std::pair<std::string, std::string> rotation(int changeMode, std::function<void()> during = {})
     {
         writeProfile("", changeMode, 4);
         const fs::path capture = dir_ / "capture.ts";
@@ -225,8 +226,15 @@ protected:
             const auto message = tv::channels::encodeMessage("test", "localhost", "Close");
             tv::platform::DatagramMailbox::send(tv::TDM::kEngineMailBox, message.data(), message.size());
         }).detach();
+        std::thread meanwhile([&] {
+            if (!during)
+                return;
+            std::this_thread::sleep_for(4s);
+            during();
+        });
         tv::test::runCommand("timeout 90 ffmpeg -v error -y -i 'udp://127.0.0.1:" + std::to_string(outPort_)
                              + "?timeout=30000000' -t 11 -map 0 -c copy '" + capture.string() + "' 2>&1");
+        meanwhile.join();
         ::kill(runner.pid(), SIGTERM);
         auto st = waitExit(runner, 30s);
         const std::string logText = readFile(log());
@@ -271,10 +279,27 @@ protected:
     int outPort_ = freeUdpPort();
 };
 
-TEST_F(EngineRunctlRunner, NoChangeKeepsEverySource)
+TEST_F(EngineRunctlRunner, NoChangeKeepsEverySourceAndAKilledPlayerComesBack)
 {
-    auto [cell0, cell1] = rotation(tv::SourceChanger::NoChange);
+    // Meanwhile player 2's process is killed; the runner starts it again.
+    const std::string channel = "MFile" + instance_ + "1";
+    pid_t killed = 0;
+    bool cameBack = false;
+    auto [cell0, cell1] = rotation(tv::SourceChanger::NoChange, [&] {
+        const auto players = processesWith(channel);
+        if (players.size() != 1)
+            return;
+        killed = players.front();
+        ::kill(killed, SIGKILL);
+        cameBack = waitFor([&] {
+            const auto now = processesWith(channel);
+            return now.size() == 1 && now.front() != killed;
+        }, 5s);
+    });
     SCOPED_TRACE("cell 0: " + cell0 + "\ncell 1: " + cell1 + "\n" + log_);
+    EXPECT_NE(killed, 0) << "one Player for " << channel;
+    EXPECT_TRUE(cameBack);
+    EXPECT_NE(log_.find("Player 2 was ended by signal 9; starting it again in 1 s"), std::string::npos);
     ASSERT_NE(cell0.find('r'), std::string::npos);
     ASSERT_NE(cell1.find('l'), std::string::npos);
     EXPECT_EQ(cell0.find_first_not_of("r", cell0.find('r')), std::string::npos);
