@@ -154,6 +154,17 @@ bool TDM::Init(const std::string& AProfile, const std::string& ADisPlayName)
         return refuse("Players Count " + std::to_string(s.playersCount) + " with the instance name \"" +
                       InstanceName + "\" gives the channel name " + longestName +
                       ", longer than 8 characters: such a Player could not be closed");
+    // Pictures the encoder cannot take would fail it later, with the players
+    // already running: say which section is wrong instead.
+    if (s.mainWidth < 1 || s.mainHeight < 1)
+        return refuse("The profile's Main Width and Height must be at least 1, they are " +
+                      std::to_string(s.mainWidth) + " x " + std::to_string(s.mainHeight));
+    for (int i = 0; i < s.playersCount; ++i) {
+        const PlayerGeometry g = s.playerGeometry(static_cast<size_t>(i));
+        if (g.width < 1 || g.height < 1)
+            return refuse("Player" + std::to_string(i + 1) + " is " + std::to_string(g.width) + " x " +
+                          std::to_string(g.height) + " pixels: check its cells and the Output Border");
+    }
     if (!libAVLoaded_)
         return refuse("The media libraries are not usable: " + libAVError_);
 

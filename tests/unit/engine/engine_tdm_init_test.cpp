@@ -33,6 +33,12 @@ std::string profile(const std::string& output, const std::string& players, const
            "\nWidth=8\nHeight=8\n[Players]\n" + players + "[Sources]\n" + sources;
 }
 
+std::string replaced(std::string text, const std::string& what, const std::string& with)
+{
+    text.replace(text.find(what), what.size(), with);
+    return text;
+}
+
 class EngineTdmInit : public ::testing::Test {
 protected:
     void SetUp() override
@@ -73,6 +79,10 @@ TEST_F(EngineTdmInit, RefusesProfilesItCannotRunNamingTheKey)
         {"bad colour", profile(grid + "BorderColor=clNoSuchColour\n", "Count=1\n", "Count=1\n"), "", "BorderColor"},
         {"channel name too long", profile(grid, "Count=2\n", "Count=1\n"), "abc", "8 characters"},
         {"ten players and a two-letter instance", profile(grid, "Count=11\n", "Count=1\n"), "ab", "8 characters"},
+        {"border larger than a cell", profile("Columns=2\nRows=2\nBorder=200\n", "Count=1\n", "Count=1\n"), "",
+         "Player1"},
+        {"no main picture size", replaced(profile(grid, "Count=1\n", "Count=1\n"), "\nWidth=8\n", "\nWidth=0\n"), "",
+         "Main Width"},
     };
     for (const auto& c : cases) {
         TDM dm;
