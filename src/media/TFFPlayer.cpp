@@ -412,22 +412,26 @@ void TFFPlayer::readerMain(std::shared_ptr<Session> s)
     });
 
     s->decodersRunning = (s->videoIndex >= 0 ? 1 : 0) + (s->audioIndex >= 0 ? 1 : 0);
-    if (s->videoIndex >= 0)
-    {
+    if (s->videoIndex >= 0) {
         s->decoder = std::thread(&TFFPlayer::decodeVideoMain, this, s);
         s->video = std::thread(&TFFPlayer::videoMain, this, s);
     }
     if (s->audioIndex >= 0)
         s->audio = std::thread(&TFFPlayer::audioMain, this, s);
 
+    // The stall watch counts from the last packet; time spent waiting for
+    // room in a queue does not count.
     av::PacketPtr packet = av::makePacket();
+    s->ioStartedMs = nowMs();
     while (!s->stop && packet) {
-        s->ioStartedMs = nowMs();
         err = av_read_frame(in, packet.get());
-        s->ioStartedMs = 0;
         if (err == AVERROR(EAGAIN)) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            continue;
+            if (nowMs() - s->ioStartedMs > kStallTimeoutMs)
+                err = AVERROR_EXIT;
+            else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                continue;
+            }
         }
         // (avio_feof() would read again, outside the stall watch: look at the flags.)
         if (err == AVERROR_EOF || (err < 0 && in->pb && in->pb->eof_reached && !in->pb->error)) {
@@ -462,6 +466,7 @@ void TFFPlayer::readerMain(std::shared_ptr<Session> s)
         }
         if (!queued)
             return;
+        s->ioStartedMs = nowMs();
     }
 }
 
