@@ -7,6 +7,7 @@
 #include "channels/MailSlotWire.h"
 #include "engine/TDM.h"
 #include "platform/DatagramMailbox.h"
+#include "platform/InstanceLock.h"
 #include "engine/SourceChanger.h"
 #include "platform/Process.h"
 
@@ -50,12 +51,26 @@ int freePort(int type)
 int freeUdpPort() { return freePort(SOCK_DGRAM); }
 
 // Two characters, so that "MFile" + instance + player index fits a mailbox
-// name; differs between test processes.
+// name. Tests run side by side: start from the pid and skip names whose
+// instance lock or channels are in use.
 std::string instanceName()
 {
     const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    const int n = (::getpid() * 7 + 13) % (36 * 36);
-    return std::string{digits[n / 36], digits[n % 36]};
+    const std::string shmPrefix = "tilvaron." + std::to_string(::getuid()) + ".MFile";
+    for (int i = 0; i < 36 * 36; ++i) {
+        const int n = (::getpid() * 7 + 13 + i) % (36 * 36);
+        const std::string name{digits[n / 36], digits[n % 36]};
+        tv::platform::InstanceLock lock;
+        auto free = lock.acquire("Tilvaron" + name);
+        if (!free || !free.value())
+            continue;
+        bool channels = false;
+        for (const auto& e : fs::directory_iterator("/dev/shm"))
+            channels = channels || e.path().filename().string().rfind(shmPrefix + name, 0) == 0;
+        if (!channels)
+            return name;
+    }
+    return "zz";
 }
 
 std::string readFile(const fs::path& file)
