@@ -22,6 +22,7 @@
 #include <QString>
 
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 namespace tv {
@@ -337,6 +338,11 @@ void TDM::endProcess(int code)
 
 void TDM::StopAll()
 {
+    // Two ends can meet (a stop signal during a restart, the encoder's end
+    // during the watchdog's stop): one tears down, the other then finds
+    // nothing left.
+    static std::mutex stopping;
+    std::lock_guard guard(stopping);
     control_->StopAll();
     for (auto& m : MM)
         if (m) {
