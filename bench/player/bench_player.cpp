@@ -5,6 +5,7 @@
 #include "channels/TALMailSlot.h"
 #include "channels/TAudioShare.h"
 #include "channels/TShareFileMap.h"
+#include "platform/SpawnProcess.h"
 #include "player/RunPlayer.h"
 
 #include <QCoreApplication>
@@ -93,13 +94,13 @@ int main(int argc, char** argv)
     int exitCode = 0;
     for (int round = 0; round < kRounds; ++round) {
         // Baseline: a bare decode by the ffmpeg tool.
-        tv::Result<pid_t> bare = tv::spawnDetachedChild(
+        const pid_t bare = tv::platform::spawnProcess(
             "/usr/bin/ffmpeg", {"-hide_banner", "-loglevel", "error", "-i", source, "-f", "null", "-"});
-        if (!bare) {
-            std::fprintf(stderr, "%s\n", bare.error().c_str());
+        if (bare < 0) {
+            std::fprintf(stderr, "cannot start /usr/bin/ffmpeg: %s\n", std::strerror(-bare));
             return 1;
         }
-        bareCpu = std::min(bareCpu, reapCpu(bare.value(), nullptr));
+        bareCpu = std::min(bareCpu, reapCpu(bare, nullptr));
 
         // One Player with a title, for the length of the source.
         std::memset(frames.value()->SharedData, 0, 16);

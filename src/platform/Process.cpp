@@ -5,20 +5,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
 
-extern char** environ;
-
 namespace tv::platform {
 
 namespace {
-
-constexpr int kFirstClosedDescriptor = 3; // after stdin, stdout, stderr
 
 ExitStatus decode(int status)
 {
@@ -36,50 +30,9 @@ ExitStatus decode(int status)
 
 Result<Process> Process::spawn(const std::string& program, const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
-    argv.reserve(args.size() + 2);
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    // The environment plus our pid under kParentPidVariable (replacing any
-    // value inherited from our own parent).
-    const std::string prefix = std::string(kParentPidVariable) + "=";
-    const std::string parent = prefix + std::to_string(getpid());
-    std::vector<char*> envp;
-    for (char** e = environ; e && *e; ++e)
-        if (std::strncmp(*e, prefix.c_str(), prefix.size()) != 0)
-            envp.push_back(*e);
-    envp.push_back(const_cast<char*>(parent.c_str()));
-    envp.push_back(nullptr);
-
-    posix_spawnattr_t attr;
-    int rc = posix_spawnattr_init(&attr);
-    if (rc != 0)
-        return fail(systemErrorText(rc));
-    // A new process group (pgid = child's pid), and the default signal mask
-    // and dispositions whatever this process changed.
-    sigset_t none, all;
-    sigemptyset(&none);
-    sigfillset(&all);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-
-    // Only the standard streams are handed down: a listening socket or a
-    // recording file of ours must never stay open in a child.
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclosefrom_np(&actions, kFirstClosedDescriptor);
-
-    pid_t pid = 0;
-    rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
-        return fail(systemErrorText(rc));
+    const pid_t pid = spawnProcess(program, args);
+    if (pid < 0)
+        return fail(systemErrorText(-pid));
     return Process(pid);
 }
 

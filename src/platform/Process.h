@@ -13,6 +13,7 @@
 // from a thread that lives as long as the process (the main thread).
 
 #include "common/Result.h"
+#include "platform/SpawnProcess.h"
 
 #include <optional>
 #include <string>
@@ -32,12 +33,13 @@ class Process {
 public:
     // Environment variable through which a child learns its parent's pid,
     // so that dieWithParent() can tell a parent that has ended already.
-    static constexpr const char* kParentPidVariable = "TILVARON_PARENT_PID";
+    static constexpr const char* kParentPidVariable = platform::kParentPidVariable;
 
     // Starts program (a path; no PATH search) with args as argv[1..]. argv[0]
     // is program. The child inherits the environment, the current directory
-    // and the standard streams (no other descriptor), in a new process group.
-    // Errors are the system's.
+    // and the standard streams (no other descriptor), in a new process group,
+    // with our pid under kParentPidVariable (see spawnProcess()). Errors are
+    // the system's.
     static Result<Process> spawn(const std::string& program, const std::vector<std::string>& args);
 
     // For a child at start-up: be killed with sig when the parent ends. Ends

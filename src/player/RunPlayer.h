@@ -17,7 +17,6 @@
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
-#include <vector>
 
 namespace tv {
 
@@ -30,8 +29,5 @@ Result<pid_t> RunPlayer(std::int32_t index, const std::string& url, const std::s
                         const std::string& alpha);
 
 Result<pid_t> RunPlayer(const PlayerLaunch& launch);
-
-// Starts `program` (a path) with argv[1..] = args as described above.
-Result<pid_t> spawnDetachedChild(const std::string& program, const std::vector<std::string>& args);
 
 } // namespace tv

@@ -4,6 +4,7 @@
 //   args <file> <args...>       write each argument on its own line to file
 //   env <file>                  write the parent-pid variable and process group facts to file
 //   fd <n> <file>               write "open" or "closed" for descriptor n to file
+//   signals <file>              write "default" or "changed" for SIGINT, SIGTERM, SIGPIPE, SIGHUP to file
 //   lock <title>                take the instance lock of title and hold it for a minute
 //   orphan-parent <file>        start "orphan-child", write its pid to file, sleep
 //   orphan-child                die with the parent, sleep
@@ -48,6 +49,15 @@ int main(int argc, char** argv)
     if (mode == "fd" && argc > 3) {
         std::ofstream out(argv[3]);
         out << (fcntl(std::atoi(argv[2]), F_GETFD) != -1 ? "open" : "closed") << '\n';
+        return 0;
+    }
+    if (mode == "signals" && argc > 2) {
+        std::ofstream out(argv[2]);
+        for (int sig : {SIGINT, SIGTERM, SIGPIPE, SIGHUP}) {
+            struct sigaction now {};
+            sigaction(sig, nullptr, &now);
+            out << (now.sa_handler == SIG_DFL ? "default" : "changed") << '\n';
+        }
         return 0;
     }
     if (mode == "lock" && argc > 2) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <csignal>
 #include <cstdio>
 #include <fstream>
@@ -101,6 +103,60 @@ TEST(PlatformProcess, ChildGetsOwnGroupAndParentPid)
     EXPECT_EQ(lines[0], std::to_string(getpid()));
     EXPECT_EQ(lines[1], std::to_string(getpid()));
     EXPECT_EQ(lines[2], "own-group");
+    std::remove(file.c_str());
+}
+
+TEST(PlatformProcess, SpawnOptionsDecideGroupAndParentVariable)
+{
+    // A value we inherited ourselves is replaced for a child that is to die
+    // with us, and handed down untouched otherwise.
+    ASSERT_EQ(setenv(Process::kParentPidVariable, "4242", 1), 0);
+    struct Case {
+        tv::platform::SpawnOptions options;
+        std::string parentVariable;
+        std::string group;
+    };
+    const std::string self = std::to_string(getpid());
+    const Case cases[] = {
+        {{true, true}, self, "own-group"},
+        {{false, true}, "4242", "own-group"},
+        {{true, false}, self, "shared-group"},
+        {{false, false}, "4242", "shared-group"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.options.dieWithThisProcess) + std::to_string(c.options.newProcessGroup));
+        const std::string file = tempPath("options");
+        const pid_t pid = tv::platform::spawnProcess(kChild, {"env", file}, c.options);
+        ASSERT_GT(pid, 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        const auto lines = readLines(file);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], c.parentVariable);
+        EXPECT_EQ(lines[1], self);
+        EXPECT_EQ(lines[2], c.group);
+        std::remove(file.c_str());
+    }
+    unsetenv(Process::kParentPidVariable);
+    EXPECT_EQ(tv::platform::spawnProcess("/nonexistent/Player", {}), -ENOENT);
+}
+
+TEST(PlatformProcess, ChildStartsWithDefaultSignalDispositions)
+{
+    // What this process ignores or handles, a child must not inherit.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    struct sigaction saved[4];
+    const int sigs[4] = {SIGINT, SIGTERM, SIGPIPE, SIGHUP};
+    for (int i = 0; i < 4; ++i)
+        ASSERT_EQ(sigaction(sigs[i], &ignore, &saved[i]), 0);
+    const std::string file = tempPath("signals");
+    auto p = Process::spawn(kChild, {"signals", file});
+    for (int i = 0; i < 4; ++i)
+        sigaction(sigs[i], &saved[i], nullptr);
+    ASSERT_TRUE(p) << p.error();
+    ASSERT_TRUE(p->wait());
+    EXPECT_EQ(readLines(file), std::vector<std::string>(4, "default"));
     std::remove(file.c_str());
 }
 
