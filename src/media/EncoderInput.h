@@ -6,7 +6,7 @@
 // timestamps in the stream's time base. Errors while running go to the
 // task's failure callback; the input then ends its queues.
 
-#include "media/EncoderFrameQueue.h"
+#include "media/BoundedQueue.h"
 #include "media/LibAV.h"
 
 #include <atomic>
@@ -41,6 +41,10 @@ struct InputRun {
     std::function<void(const std::string&)> fail;   // reading thread
 };
 
+// The frames of one input stream on their way from the input's reading
+// thread to the encoder's thread; ended with finish() after the last frame.
+using EncoderFrameQueue = BoundedQueue<av::FramePtr>;
+
 class EncoderInput {
 public:
     static constexpr std::size_t kVideoQueueFrames = 8;
@@ -53,8 +57,16 @@ public:
     virtual const AudioFormat* audio() const { return nullptr; }
 
     // The task declares which streams it reads before start().
-    void useVideo() { if (!videoQueue_) videoQueue_ = std::make_unique<EncoderFrameQueue>(kVideoQueueFrames); }
-    void useAudio() { if (!audioQueue_) audioQueue_ = std::make_unique<EncoderFrameQueue>(kAudioQueueFrames); }
+    void useVideo()
+    {
+        if (!videoQueue_)
+            videoQueue_ = std::make_unique<EncoderFrameQueue>(kVideoQueueFrames, EncoderFrameQueue::Refill::AnyRoom);
+    }
+    void useAudio()
+    {
+        if (!audioQueue_)
+            audioQueue_ = std::make_unique<EncoderFrameQueue>(kAudioQueueFrames, EncoderFrameQueue::Refill::AnyRoom);
+    }
     EncoderFrameQueue* videoQueue() const { return videoQueue_.get(); }
     EncoderFrameQueue* audioQueue() const { return audioQueue_.get(); }
 

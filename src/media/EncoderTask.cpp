@@ -96,7 +96,7 @@ std::string EncoderTask::loop()
             // than real time cannot starve the pictures or a stop request.
             for (size_t n = 0; n < EncoderInput::kAudioQueueFrames && !stopRequested_; ++n) {
                 auto got = q->pop(frame, std::chrono::milliseconds(0));
-                if (got == EncoderFrameQueue::Pop::Frame) {
+                if (got == EncoderFrameQueue::Pop::Item) {
                     if (auto st = output_->feedAudio(k, frame.get()); !st)
                         return st.error();
                     frame.reset();
@@ -137,7 +137,7 @@ std::string EncoderTask::loop()
             continue;
         }
         auto got = inputs_[need]->videoQueue()->pop(frame, kInputWait);
-        if (got == EncoderFrameQueue::Pop::Frame) {
+        if (got == EncoderFrameQueue::Pop::Item) {
             if (auto st = output_->feedVideo(need, frame.get()); !st)
                 return st.error();
             frame.reset();
