@@ -1,5 +1,6 @@
 #include "common/Colors.h"
 
+#include "common/AsciiText.h"
 #include "common/NumberText.h"
 
 #include <array>
@@ -65,20 +66,6 @@ constexpr std::array<ColorName, 52> kColors{{
     {"clDefault", clDefault},
 }};
 
-bool equalNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 std::span<const ColorName> colorNames() { return kColors; }
@@ -139,11 +126,7 @@ Result<std::string> colorTextToHex(std::string_view text, bool lowerCase)
     if (!color)
         return fail(color.error());
     std::string hex = ColorToHexStr(color.value());
-    if (lowerCase)
-        for (char& c : hex)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c - 'A' + 'a');
-    return hex;
+    return lowerCase ? asciiLower(hex) : hex;
 }
 
 } // namespace tv

@@ -1,5 +1,6 @@
 #include "common/TMemIniFile.h"
 
+#include "common/AsciiText.h"
 #include "common/NumberText.h"
 #include "common/TextCodec.h"
 
@@ -37,29 +38,6 @@ std::string_view trimRight(std::string_view s)
 }
 
 std::string_view trim(std::string_view s) { return trimRight(trimLeft(s)); }
-
-std::string fold(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-bool sameName(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return true;
-}
 
 // One line per stored text: each CR LF, CR or LF becomes one blank.
 std::string oneLine(std::string_view s)
@@ -191,13 +169,13 @@ void TMemIniFile::parse(std::string_view text)
 
 const TMemIniFile::Section* TMemIniFile::findSection(std::string_view name) const
 {
-    auto it = index_.find(fold(name));
+    auto it = index_.find(asciiLower(name));
     return it == index_.end() ? nullptr : &sections_[it->second];
 }
 
 TMemIniFile::Section& TMemIniFile::sectionFor(std::string_view name)
 {
-    std::string key = fold(name);
+    std::string key = asciiLower(name);
     auto it = index_.find(key);
     if (it != index_.end())
         return sections_[it->second];
@@ -210,7 +188,7 @@ void TMemIniFile::reindex()
 {
     index_.clear();
     for (size_t i = 0; i < sections_.size(); ++i)
-        index_.emplace(fold(sections_[i].name), i);
+        index_.emplace(asciiLower(sections_[i].name), i);
 }
 
 const TMemIniFile::Entry* TMemIniFile::findEntry(std::string_view section, std::string_view key) const
@@ -219,7 +197,7 @@ const TMemIniFile::Entry* TMemIniFile::findEntry(std::string_view section, std::
     if (!s)
         return nullptr;
     for (const Entry& e : s->entries)
-        if (e.hasValue && sameName(e.key, key))
+        if (e.hasValue && equalNoCase(e.key, key))
             return &e;
     return nullptr;
 }
@@ -278,7 +256,7 @@ void TMemIniFile::WriteString(std::string_view section, std::string_view key, st
 {
     Section& s = sectionFor(section);
     for (Entry& e : s.entries) {
-        if (e.hasValue && sameName(e.key, key)) {
+        if (e.hasValue && equalNoCase(e.key, key)) {
             e.value = oneLine(value);
             return;
         }
@@ -298,7 +276,7 @@ void TMemIniFile::WriteBool(std::string_view section, std::string_view key, bool
 
 void TMemIniFile::EraseSection(std::string_view section)
 {
-    auto it = index_.find(fold(section));
+    auto it = index_.find(asciiLower(section));
     if (it == index_.end())
         return;
     sections_.erase(sections_.begin() + static_cast<std::ptrdiff_t>(it->second));
@@ -307,12 +285,12 @@ void TMemIniFile::EraseSection(std::string_view section)
 
 void TMemIniFile::DeleteKey(std::string_view section, std::string_view key)
 {
-    auto it = index_.find(fold(section));
+    auto it = index_.find(asciiLower(section));
     if (it == index_.end())
         return;
     auto& entries = sections_[it->second].entries;
     for (auto e = entries.begin(); e != entries.end(); ++e) {
-        if (e->hasValue && sameName(e->key, key)) {
+        if (e->hasValue && equalNoCase(e->key, key)) {
             entries.erase(e);
             return;
         }

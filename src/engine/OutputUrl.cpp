@@ -1,19 +1,13 @@
 #include "engine/OutputUrl.h"
 
+#include "common/AsciiText.h"
 #include "common/Common.h"
 
 #include <charconv>
 
 namespace tv {
 
-std::string lowerCaseUrl(std::string_view url)
-{
-    std::string s(url);
-    for (char& c : s)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return s;
-}
+std::string lowerCaseUrl(std::string_view url) { return asciiLower(url); }
 
 bool isHttpOutput(std::string_view lowerUrl) { return lowerUrl.substr(0, kHttpScheme.size()) == kHttpScheme; }
 

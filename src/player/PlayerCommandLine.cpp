@@ -1,5 +1,6 @@
 #include "player/PlayerCommandLine.h"
 
+#include "common/AsciiText.h"
 #include "common/Colors.h"
 #include "common/NumberText.h"
 
@@ -95,16 +96,6 @@ std::string stripFirstAndLast(std::string_view text)
     if (text.size() < 2)
         return {};
     return std::string(text.substr(1, text.size() - 2));
-}
-
-std::string asciiLower(std::string_view text)
-{
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
 }
 
 std::string alphaText(std::int32_t tenths)

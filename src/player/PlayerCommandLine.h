@@ -72,7 +72,6 @@ std::string encodeSpaces(std::string_view text);   // " " -> "%20"
 std::string decodeSpaces(std::string_view text);   // "%20" -> " "
 std::string quoteArgument(std::string_view text);  // 'text', with ' doubled
 std::string stripFirstAndLast(std::string_view text);
-std::string asciiLower(std::string_view text);
 
 // The opacity text: tenths as a decimal fraction, shortest general form with
 // at most two significant digits ("8" gives "0.8", "10" gives "1").

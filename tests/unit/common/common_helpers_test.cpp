@@ -1,3 +1,4 @@
+#include "common/AsciiText.h"
 #include "common/Common.h"
 #include "common/LibAVLoader.h"
 #include "common/LogEvent.h"
@@ -45,6 +46,31 @@ TEST(CommonHelpers, CutToken)
         EXPECT_EQ(CutToken(text, c.delimiter), c.token);
         EXPECT_EQ(text, c.rest);
     }
+}
+
+TEST(CommonHelpers, AsciiLetterCase)
+{
+    struct Case {
+        std::string_view a;
+        std::string_view b;
+        bool equal;
+    };
+    const Case cases[] = {
+        {"clSkyBlue", "CLSKYBLUE", true},
+        {"[Main]", "[mAIN]", true},
+        {"", "", true},
+        {"Main", "Main ", false},
+        {"a@", "A`", false},                  // neighbours of the letter ranges are no letters
+        {"\xC3\x84", "\xC3\xA4", false},     // UTF-8 letters keep their case
+        {"\xC3\x84x", "\xC3\x84X", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.a) + " | " + std::string(c.b));
+        EXPECT_EQ(equalNoCase(c.a, c.b), c.equal);
+        EXPECT_EQ(equalNoCase(c.b, c.a), c.equal);
+        EXPECT_EQ(asciiLower(c.a) == asciiLower(c.b), c.equal);
+    }
+    EXPECT_EQ(asciiLower("UDP://Host:1234/\xC3\x84@[Z]"), "udp://host:1234/\xC3\x84@[z]");
 }
 
 TEST(CommonHelpers, LibraryFolderCandidatesInOrder)
