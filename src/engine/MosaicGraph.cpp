@@ -1,43 +1,29 @@
 #include "engine/MosaicGraph.h"
 
 #include "common/Common.h"
-
-#include <cstdio>
+#include "common/PrintfText.h"
 
 namespace tv {
 
-namespace {
-
-template <typename... Args>
-std::string format(const char* fmt, Args... args)
-{
-    const int n = std::snprintf(nullptr, 0, fmt, args...);
-    std::string s(static_cast<size_t>(n), '\0');
-    std::snprintf(s.data(), s.size() + 1, fmt, args...);
-    return s;
-}
-
-} // namespace
-
 MosaicGraph::MosaicGraph(int mainWidth, int mainHeight, int mainLeft, int mainTop)
-    : scale_(format("[0:v]  scale=%dx%d [player0];", mainWidth, mainHeight)),
+    : scale_(printfText("[0:v]  scale=%dx%d [player0];", mainWidth, mainHeight)),
       label_("tmp0")
 {
-    overlay_ = format("[base][player0]  overlay=shortest=1 :x=%d:y=%d [%s];", mainLeft, mainTop, label_.c_str());
+    overlay_ = printfText("[base][player0]  overlay=shortest=1 :x=%d:y=%d [%s];", mainLeft, mainTop, label_.c_str());
 }
 
 void MosaicGraph::addPlayer(int k, int width, int height, int x, int y)
 {
-    const std::string next = format("tmp%d", k);
-    scale_ += format("[%d:v]  scale=%dx%d [player%d];", k, width, height, k);
-    overlay_ += format("[%s][player%d]  overlay=shortest=1 :x=%d:y=%d [%s];", label_.c_str(), k, x, y, next.c_str());
+    const std::string next = printfText("tmp%d", k);
+    scale_ += printfText("[%d:v]  scale=%dx%d [player%d];", k, width, height, k);
+    overlay_ += printfText("[%s][player%d]  overlay=shortest=1 :x=%d:y=%d [%s];", label_.c_str(), k, x, y, next.c_str());
     label_ = next;
 }
 
 std::string MosaicGraph::filterOption(int outWidth, int outHeight, const std::string& color) const
 {
     std::string f = "-filter_complex \"" +
-                    format("color=size=%dx%d:c=%s,format=rgb24 [base];", outWidth, outHeight, color.c_str()) +
+                    printfText("color=size=%dx%d:c=%s,format=rgb24 [base];", outWidth, outHeight, color.c_str()) +
                     scale_ + overlay_;
     // Only what precedes the last overlay's label stays: that output is the
     // graph's unlabeled output.
@@ -49,7 +35,7 @@ std::string MosaicGraph::audioMap(const std::vector<int>& soundInputs)
 {
     std::string m;
     for (int k : soundInputs)
-        m += format("-map %d:a ", k);
+        m += printfText("-map %d:a ", k);
     return m;
 }
 

@@ -1,23 +1,9 @@
 #include "engine/MosaicPlan.h"
 
+#include "common/PrintfText.h"
 #include "engine/MosaicGraph.h"
 
-#include <cstdio>
-
 namespace tv {
-
-namespace {
-
-template <typename... Args>
-std::string format(const char* fmt, Args... args)
-{
-    const int n = std::snprintf(nullptr, 0, fmt, args...);
-    std::string s(static_cast<size_t>(n), '\0');
-    std::snprintf(s.data(), s.size() + 1, fmt, args...);
-    return s;
-}
-
-} // namespace
 
 MosaicPlan MosaicPlan::build(const ProfileSettings& s, const std::string& borderColor)
 {
@@ -25,7 +11,7 @@ MosaicPlan MosaicPlan::build(const ProfileSettings& s, const std::string& border
     plan.hasMainUrl = !s.mainUrl.empty();
     if (!plan.hasMainUrl)
         plan.mainInputOptions = std::string(kDummyOptions) +
-                                format(kDummyRateSize, MosaicGraph::kFramesPerSecond, kDummySize, kDummySize);
+                                printfText(kDummyRateSize, MosaicGraph::kFramesPerSecond, kDummySize, kDummySize);
 
     MosaicGraph graph(s.mainWidth, s.mainHeight, s.mainLeft, s.mainTop);
     const int P = s.playersCount;
@@ -40,7 +26,7 @@ MosaicPlan MosaicPlan::build(const ProfileSettings& s, const std::string& border
         p.x = g.x;
         p.y = g.y;
         p.hasAudio = (audio == 1 && i == 0) || audio == 2;
-        p.inputOptions = format(kPlayerOptions, p.width, p.height);
+        p.inputOptions = printfText(kPlayerOptions, p.width, p.height);
         graph.addPlayer(p.input, p.width, p.height, p.x, p.y);
         plan.players.push_back(std::move(p));
     }

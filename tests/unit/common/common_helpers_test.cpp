@@ -3,6 +3,7 @@
 #include "common/LibAVLoader.h"
 #include "common/LogEvent.h"
 #include "common/NumberText.h"
+#include "common/PrintfText.h"
 
 #include "unit/common/common_test_support.h"
 
@@ -71,6 +72,14 @@ TEST(CommonHelpers, AsciiLetterCase)
         EXPECT_EQ(asciiLower(c.a) == asciiLower(c.b), c.equal);
     }
     EXPECT_EQ(asciiLower("UDP://Host:1234/\xC3\x84@[Z]"), "udp://host:1234/\xC3\x84@[z]");
+}
+
+TEST(CommonHelpers, PrintfTextHoldsTheWholeText)
+{
+    EXPECT_EQ(printfText("[%d:v]  scale=%dx%d [player%d];", 3, 640, 360, 3), "[3:v]  scale=640x360 [player3];");
+    EXPECT_EQ(printfText("%s", ""), "");
+    const std::string longText(5000, 'x');
+    EXPECT_EQ(printfText("<%s>%d", longText.c_str(), 7), "<" + longText + ">7");
 }
 
 TEST(CommonHelpers, LibraryFolderCandidatesInOrder)
