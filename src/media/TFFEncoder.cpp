@@ -27,6 +27,23 @@ bool onApplicationThread()
     return app && QThread::currentThread() == app->thread();
 }
 
+// Gives task t its output, writing to dest, from the options text of
+// SetOutput. Errors: the options do not parse, or the output does not open.
+Status attachOutput(media::EncoderTask& t, const TOutputOptions& options, const media::EncoderOutput::Destination& dest)
+{
+    auto settings = media::EncoderOutputSettings::parse(options.Options);
+    if (!settings)
+        return fail("output options: " + settings.error());
+    std::vector<media::EncoderInput*> inputs;
+    for (auto& in : t.inputs())
+        inputs.push_back(in.get());
+    auto out = media::EncoderOutput::create(inputs, settings.value(), dest, t.openAbort());
+    if (!out)
+        return fail(out.error());
+    t.setOutput(std::move(out.value()));
+    return {};
+}
+
 } // namespace
 
 TFFEncoder::TFFEncoder() = default;
@@ -130,18 +147,10 @@ int TFFEncoder::SetOutput(int taskIndex, const std::string& url, const TOutputOp
         return failWith("SetOutput: task " + std::to_string(taskIndex) + " already has its output");
     if (url.empty())
         return failWith("SetOutput: no output URL");
-    auto settings = media::EncoderOutputSettings::parse(options.Options);
-    if (!settings)
-        return failWith("output options: " + settings.error());
-    std::vector<media::EncoderInput*> inputs;
-    for (auto& in : t->inputs())
-        inputs.push_back(in.get());
     media::EncoderOutput::Destination dest;
     dest.url = url;
-    auto out = media::EncoderOutput::create(inputs, settings.value(), dest, t->openAbort());
-    if (!out)
-        return failWith(out.error());
-    t->setOutput(std::move(out.value()));
+    if (auto attached = attachOutput(*t, options, dest); !attached)
+        return failWith(attached.error());
     return 0;
 }
 
@@ -155,19 +164,11 @@ int TFFEncoder::SetOutput(int taskIndex, TMemoryAccessAdapter* stream, void* pri
         return failWith("SetOutput: no output stream");
     if (t->started() || t->hasOutput())
         return failWith("SetOutput: task " + std::to_string(taskIndex) + " already has its output");
-    auto settings = media::EncoderOutputSettings::parse(options.Options);
-    if (!settings)
-        return failWith("output options: " + settings.error());
-    std::vector<media::EncoderInput*> inputs;
-    for (auto& in : t->inputs())
-        inputs.push_back(in.get());
     media::EncoderOutput::Destination dest;
     dest.stream = stream;
     dest.privateData = privateData;
-    auto out = media::EncoderOutput::create(inputs, settings.value(), dest, t->openAbort());
-    if (!out)
-        return failWith(out.error());
-    t->setOutput(std::move(out.value()));
+    if (auto attached = attachOutput(*t, options, dest); !attached)
+        return failWith(attached.error());
     return 0;
 }
 
