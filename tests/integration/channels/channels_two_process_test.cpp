@@ -6,11 +6,11 @@
 #include "platform/DatagramMailbox.h"
 #include "platform/Process.h"
 #include "platform/SharedMemory.h"
+#include "support/QtEventPump.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -21,6 +21,7 @@
 
 using namespace tv;
 using tv::platform::Process;
+using tv::test::pumpUntil;
 
 namespace {
 
@@ -42,27 +43,9 @@ int exitCodeOf(Process& p)
     return -1;
 }
 
-bool pumpUntil(const std::function<bool()>& done)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < 20000) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
-
 class ChannelsTwoProcess : public testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "channels_two_process_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { tv::test::app(); }
 };
 
 } // namespace

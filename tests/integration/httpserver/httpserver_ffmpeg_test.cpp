@@ -5,10 +5,9 @@
 #include "httpserver/OutputSink.h"
 #include "httpserver/THttpStreamer.h"
 #include "integration/httpserver/LoopbackClient.h"
+#include "support/QtEventPump.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -27,6 +26,8 @@ namespace fs = std::filesystem;
 using tv::OutputSink;
 using tv::THttpStreamer;
 using tv::test::LoopbackClient;
+using tv::test::app;
+using tv::test::pumpUntil;
 
 namespace {
 
@@ -36,32 +37,6 @@ constexpr unsigned kNullPid = 0x1FFF;
 // Size of the muxer's output buffer, as the encoder hands it over.
 constexpr std::size_t kMuxerChunk = 32768;
 constexpr int kSeconds = 4;
-
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "httpserver_ffmpeg_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
-// Runs the event loop (sleeping while idle) until `done` or the (generous)
-// deadline.
-bool pump(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || std::chrono::steady_clock::now() > deadline)
-            loop.quit();
-    });
-    check.start(5);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 std::string readFile(const fs::path& path)
 {
@@ -161,7 +136,7 @@ TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
     stalledOptions.receiveBuffer = 4096;
     LoopbackClient stalled(server->port(), stalledOptions);
     LoopbackClient counter(server->port(), {});
-    ASSERT_TRUE(pump([&] { return server->clientCount() == 4; })) << server->clientCount() << " clients";
+    ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 4; })) << server->clientCount() << " clients";
 
     // The encoder's side: chunks at the stream's own pace, each handed to the
     // main thread and waited for.
@@ -178,11 +153,11 @@ TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
         sink.encoderClose();
         fed = true;
     });
-    const bool finished = pump([&] { return fed.load(); });
+    const bool finished = pumpUntil([&] { return fed.load(); });
     encoder.join();
     ASSERT_TRUE(finished);
 
-    ASSERT_TRUE(pump([&] { return decoder.state() == QProcess::NotRunning && probe.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(pumpUntil([&] { return decoder.state() == QProcess::NotRunning && probe.state() == QProcess::NotRunning; }));
     EXPECT_EQ(decoder.exitCode(), 0);
     EXPECT_EQ(decodeErrors(decoder.readAllStandardError()), "") << "the decoder met errors";
     const std::string codecs = probe.readAllStandardOutput().toStdString();
@@ -190,7 +165,7 @@ TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
     EXPECT_NE(codecs.find("mp2"), std::string::npos) << codecs;
 
     EXPECT_GE(server->droppedClients(), 1u) << "the stalled client was kept";
-    ASSERT_TRUE(pump([&] { return counter.ended(); }));
+    ASSERT_TRUE(pumpUntil([&] { return counter.ended(); }));
     counter.stop();
     const std::string body = counter.data().substr(std::string(THttpStreamer::kResponseHeader).size());
     EXPECT_EQ(body.size(), stream.size() / kPacket * kPacket);

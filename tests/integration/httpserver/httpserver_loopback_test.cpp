@@ -3,16 +3,14 @@
 
 #include "httpserver/THttpStreamer.h"
 #include "integration/httpserver/LoopbackClient.h"
+#include "support/QtEventPump.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -20,43 +18,14 @@
 
 using tv::THttpStreamer;
 using tv::test::LoopbackClient;
+using tv::test::app;
+using tv::test::pumpFor;
+using tv::test::pumpUntil;
 
 namespace {
 
 constexpr std::size_t kPacket = THttpStreamer::kTsPacketSize;
 const std::string kHeader = THttpStreamer::kResponseHeader;
-
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "httpserver_loopback_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
-// Runs the event loop (sleeping while idle) until `done` or the (generous)
-// deadline.
-bool pump(const std::function<bool()>& done, std::chrono::seconds limit = std::chrono::seconds(60))
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || std::chrono::steady_clock::now() > deadline)
-            loop.quit();
-    });
-    check.start(5);
-    if (!done())
-        loop.exec();
-    return done();
-}
-
-void pumpFor(std::chrono::milliseconds span)
-{
-    const auto until = std::chrono::steady_clock::now() + span;
-    pump([&] { return std::chrono::steady_clock::now() >= until; });
-}
 
 // Packets numbered in bytes 1..3 after the sync byte.
 std::vector<std::uint8_t> makeStream(std::size_t packets)
@@ -126,7 +95,7 @@ TEST(Loopback, EveryRequestGetsTheHeaderAndTheWholeStream)
         clients.push_back(std::make_unique<LoopbackClient>(server->port(), o));
         ASSERT_TRUE(clients.back()->connected());
     }
-    ASSERT_TRUE(pump([&] { return server->clientCount() == clients.size(); }));
+    ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == clients.size(); }));
     for (const std::string& address : server->clientAddresses())
         EXPECT_EQ(address, "127.0.0.1");
 
@@ -137,11 +106,11 @@ TEST(Loopback, EveryRequestGetsTheHeaderAndTheWholeStream)
         QCoreApplication::processEvents();
     }
     const std::size_t sent = stream.size() / kPacket * kPacket - server->heldBytes();
-    ASSERT_TRUE(pump([&] {
+    ASSERT_TRUE(pumpUntil([&] {
         return std::all_of(clients.begin(), clients.end(), [&](auto& c) { return c->total() == kHeader.size() + sent; });
     }));
     server->RemoveAllClients();
-    ASSERT_TRUE(pump([&] { return std::all_of(clients.begin(), clients.end(), [](auto& c) { return c->ended(); }); }));
+    ASSERT_TRUE(pumpUntil([&] { return std::all_of(clients.begin(), clients.end(), [](auto& c) { return c->ended(); }); }));
     for (auto& c : clients) {
         c->stop();
         expectStreamFromStart(c->data(), stream, sent);
@@ -161,7 +130,7 @@ TEST(Loopback, ANeverReadingClientIsDroppedAndTheFastOneGetsEverything)
     stalledOptions.receiveBuffer = 4096;
     LoopbackClient stalled(server->port(), stalledOptions);
     LoopbackClient fast(server->port(), {});
-    ASSERT_TRUE(pump([&] { return server->clientCount() == 2; }));
+    ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 2; }));
 
     const auto stream = makeStream(400000); // 75 MB at most
     const std::size_t chunk = 32768;
@@ -171,7 +140,7 @@ TEST(Loopback, ANeverReadingClientIsDroppedAndTheFastOneGetsEverything)
         // Keep the reading client within reach of the limit: it is the
         // stalled one that has to fall behind.
         if (at > fast.total() + options.maxBacklogBytes / 4)
-            pump([&] { return at <= fast.total() + options.maxBacklogBytes / 4; });
+            pumpUntil([&] { return at <= fast.total() + options.maxBacklogBytes / 4; });
         const std::size_t n = std::min(chunk, stream.size() - at);
         server->SendStream2HttpClients(stream.data() + at, n);
         at += n;
@@ -181,7 +150,7 @@ TEST(Loopback, ANeverReadingClientIsDroppedAndTheFastOneGetsEverything)
     ASSERT_EQ(server->clientCount(), 1u);
 
     const std::size_t sent = at / kPacket * kPacket;
-    ASSERT_TRUE(pump([&] { return fast.total() == kHeader.size() + sent; }));
+    ASSERT_TRUE(pumpUntil([&] { return fast.total() == kHeader.size() + sent; }));
     fast.stop();
     expectStreamFromStart(fast.data(), stream, sent);
 }
@@ -197,14 +166,14 @@ TEST(Loopback, ClientsThatLeaveOrSendTooMuchAreRemoved)
     chattyOptions.request = std::string(64 * 1024, 'x');
     LoopbackClient chatty(server->port(), chattyOptions);
     LoopbackClient staying(server->port(), {});
-    ASSERT_TRUE(pump([&] { return server->droppedClients() == 1; }));
-    EXPECT_TRUE(pump([&] { return chatty.ended(); }));
+    ASSERT_TRUE(pumpUntil([&] { return server->droppedClients() == 1; }));
+    EXPECT_TRUE(pumpUntil([&] { return chatty.ended(); }));
 
     leaving.reset();
-    ASSERT_TRUE(pump([&] { return server->clientCount() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 1; }));
     const auto stream = makeStream(10);
     server->SendStream2HttpClients(stream.data(), stream.size());
-    EXPECT_TRUE(pump([&] { return staying.total() == kHeader.size() + stream.size(); }));
+    EXPECT_TRUE(pumpUntil([&] { return staying.total() == kHeader.size() + stream.size(); }));
 }
 
 // Out of descriptors: accepting pauses instead of spinning, the served
@@ -214,7 +183,7 @@ TEST(Loopback, AcceptWaitsWhileDescriptorsRunOut)
     auto server = startServer();
     ASSERT_TRUE(server);
     LoopbackClient served(server->port(), {});
-    ASSERT_TRUE(pump([&] { return server->clientCount() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 1; }));
 
     std::vector<std::unique_ptr<LoopbackClient>> waiting;
     for (int i = 0; i < 3; ++i)
@@ -230,12 +199,12 @@ TEST(Loopback, AcceptWaitsWhileDescriptorsRunOut)
     const auto countWhileTight = server->clientCount();
     const auto stream = makeStream(10);
     server->SendStream2HttpClients(stream.data(), stream.size());
-    const bool servedGotIt = pump([&] { return served.total() == kHeader.size() + stream.size(); });
+    const bool servedGotIt = pumpUntil([&] { return served.total() == kHeader.size() + stream.size(); });
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
 
     EXPECT_EQ(countWhileTight, 1u);
     EXPECT_GE(pauses, 1u);
     EXPECT_LT(pauses, 50u) << "accept is spinning";
     EXPECT_TRUE(servedGotIt);
-    EXPECT_TRUE(pump([&] { return server->clientCount() == 4; }));
+    EXPECT_TRUE(pumpUntil([&] { return server->clientCount() == 4; }));
 }

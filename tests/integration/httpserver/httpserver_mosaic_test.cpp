@@ -2,12 +2,12 @@
 // read by ffmpeg and ffprobe as any viewer would; and a port that is taken
 // ends the run with "Port ... is inuse!" and exit code 4.
 
+#include "support/QtEventPump.h"
+
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -15,41 +15,18 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
+using tv::test::app;
+using tv::test::pumpUntil;
 
 namespace {
 
 const QString kRunner = QStringLiteral(TILVARON_BIN_DIR "/tilvaron-run");
 const QString kPlayer = QStringLiteral(TILVARON_BIN_DIR "/Player");
-
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "httpserver_mosaic_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
-
-bool pump(const std::function<bool()>& done, std::chrono::seconds limit)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done() || std::chrono::steady_clock::now() > deadline)
-            loop.quit();
-    });
-    check.start(20);
-    if (!done())
-        loop.exec();
-    return done();
-}
 
 // A listening socket on all addresses at a free port (kept open while needed).
 int listenOnFreePort(std::uint16_t& port)
@@ -179,7 +156,7 @@ TEST_F(MosaicFixture, ViewersDecodeTheServedMosaic)
     QProcess runner;
     startRunner(runner, writeProfile(port));
 
-    const bool serving = pump([&] { return runner.state() == QProcess::NotRunning || canConnect(port); },
+    const bool serving = pumpUntil([&] { return runner.state() == QProcess::NotRunning || canConnect(port); },
                               std::chrono::seconds(90));
     ASSERT_TRUE(serving && runner.state() == QProcess::Running) << runner.readAll().toStdString();
 
@@ -189,7 +166,7 @@ TEST_F(MosaicFixture, ViewersDecodeTheServedMosaic)
     QProcess probeStreams;
     probeStreams.start("ffprobe", {"-v", "error", "-show_entries", "stream=codec_name,width,height", "-of",
                                    "compact=p=0", url});
-    pump([&] { return viewer.state() == QProcess::NotRunning && probeStreams.state() == QProcess::NotRunning; },
+    pumpUntil([&] { return viewer.state() == QProcess::NotRunning && probeStreams.state() == QProcess::NotRunning; },
          std::chrono::seconds(120));
     const std::string runLog = runner.readAll().toStdString();
     stopRunner(runner);

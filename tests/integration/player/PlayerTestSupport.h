@@ -1,7 +1,9 @@
 #pragma once
-// Shared pieces of the Player's integration tests: a Qt application object,
-// an event pump with a deadline, temporary folders, generated sources made
+// Shared pieces of the Player's integration tests (with the Qt application
+// object and the event pump of support/QtEventPump.h): temporary folders, generated sources made
 // with the ffmpeg command-line tool, free UDP ports and short unique names.
+
+#include "support/QtEventPump.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -23,34 +25,6 @@
 #include <vector>
 
 namespace tv::test {
-
-inline QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "player-test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication* instance = new QCoreApplication(argc, argv);
-    return *instance;
-}
-
-// Runs the event loop until cond() holds or timeoutMs passes.
-inline bool pumpUntil(const std::function<bool()>& cond, int timeoutMs)
-{
-    app();
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!cond()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
-inline void pumpFor(int ms)
-{
-    pumpUntil([] { return false; }, ms);
-}
 
 class TempDir {
 public:

@@ -101,7 +101,7 @@ TEST_F(PlayerComponent, FilePlaysAtItsOwnPaceThroughTheFilterText)
     player_.SetDisableAudio(true);
     ASSERT_TRUE(player_.TryOpen(redFile_));
     EXPECT_FALSE(player_.TryOpen(redFile_)) << "a second open while one is under way is refused";
-    ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::End) || failed_; }, 60000));
+    ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::End) || failed_; }, 60000ms));
     EXPECT_FALSE(failed_) << player_.LastErrMsg();
     EXPECT_TRUE(beforeOnMainThread);
     EXPECT_TRUE(beforeCameFirst);
@@ -123,7 +123,7 @@ TEST_F(PlayerComponent, FilePlaysAtItsOwnPaceThroughTheFilterText)
 TEST_F(PlayerComponent, OpenFailuresAndRefusals)
 {
     ASSERT_TRUE(player_.TryOpen(dir_->file("missing.ts")));
-    ASSERT_TRUE(pumpUntil([&] { return failed_ || opened_; }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return failed_ || opened_; }, 30000ms));
     EXPECT_TRUE(failed_);
     EXPECT_FALSE(opened_);
     EXPECT_FALSE(player_.LastErrMsg().empty());
@@ -135,13 +135,13 @@ TEST_F(PlayerComponent, OpenFailuresAndRefusals)
     fputs("not a video", f);
     fclose(f);
     ASSERT_TRUE(player_.TryOpen(junk));
-    ASSERT_TRUE(pumpUntil([&] { return failed_ || opened_; }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return failed_ || opened_; }, 30000ms));
     EXPECT_TRUE(failed_);
 
     player_.UnloadAVLib();
     failed_ = false;
     EXPECT_FALSE(player_.TryOpen(redFile_)) << "refused without the libraries";
-    test::pumpFor(200);
+    test::pumpFor(200ms);
     EXPECT_FALSE(failed_) << "a refusal gives no verdict";
 }
 
@@ -150,12 +150,12 @@ TEST_F(PlayerComponent, ChangedFilterTextTakesEffectWhilePlaying)
     player_.OnBeforeFindStreamInfo = [&](AVFormatContext*) { player_.SetVideoFilters("scale=w=160:h=120"); };
     player_.SetDisableAudio(true);
     ASSERT_TRUE(player_.TryOpen(redFile_));
-    ASSERT_TRUE(pumpUntil([&] { return frames() >= 5; }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return frames() >= 5; }, 30000ms));
     player_.SetVideoFilters("scale=w=80:h=60");
     ASSERT_TRUE(pumpUntil([&] {
         std::lock_guard lock(mutex_);
         return width_ == 80 || sawState(TPlayState::End);
-    }, 30000));
+    }, 30000ms));
     std::lock_guard lock(mutex_);
     EXPECT_EQ(width_, 80);
     EXPECT_EQ(height_, 60);
@@ -178,7 +178,7 @@ TEST_F(PlayerComponent, SoundReachesTheAudioHookAsS16Stereo48k)
         player_.SetAudioFilters(kAudioFilterText);
     };
     ASSERT_TRUE(player_.TryOpen(redFile_));
-    ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::End) || failed_; }, 60000));
+    ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::End) || failed_; }, 60000ms));
     std::lock_guard lock(m);
     EXPECT_EQ(rate, 48000);
     EXPECT_EQ(channels, 2);
@@ -193,7 +193,7 @@ TEST_F(PlayerComponent, SoundReachesTheAudioHookAsS16Stereo48k)
     {
         // pump without holding the lock the hook needs
         m.unlock();
-        ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::End) || failed_; }, 60000));
+        ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::End) || failed_; }, 60000ms));
         m.lock();
     }
     EXPECT_EQ(bytes, 0);
@@ -203,10 +203,10 @@ TEST_F(PlayerComponent, StopWaitsForItsThreadsAndNothingFollows)
 {
     player_.OnBeforeFindStreamInfo = [&](AVFormatContext*) { player_.SetVideoFilters("scale=w=160:h=120"); };
     ASSERT_TRUE(player_.TryOpen(redFile_));
-    ASSERT_TRUE(pumpUntil([&] { return frames() >= 3; }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return frames() >= 3; }, 30000ms));
     player_.Stop();
     const int after = frames();
-    test::pumpFor(300);
+    test::pumpFor(300ms);
     EXPECT_EQ(frames(), after);
     EXPECT_TRUE(states_.empty());
     EXPECT_FALSE(player_.Opening());
@@ -225,16 +225,16 @@ TEST_F(PlayerComponent, LiveUdpSourceThatFallsSilentCountsAsStopped)
     sender.start("ffmpeg", {"-hide_banner", "-loglevel", "error", "-re", "-f", "lavfi", "-i",
                             "color=c=red:s=320x240:r=25", "-t", "4", "-c:v", "mpeg2video", "-f", "mpegts",
                             url + "?pkt_size=1316"});
-    ASSERT_TRUE(pumpUntil([&] { return opened_ || failed_; }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return opened_ || failed_; }, 30000ms));
     ASSERT_TRUE(opened_) << player_.LastErrMsg();
-    ASSERT_TRUE(pumpUntil([&] { return frames() >= 10; }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return frames() >= 10; }, 30000ms));
     {
         std::lock_guard lock(mutex_);
         EXPECT_TRUE(test::looksRed(centre_));
     }
     sender.waitForFinished(30000);
     const auto silentSince = steady_clock::now();
-    ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::Stop); }, 40000))
+    ASSERT_TRUE(pumpUntil([&] { return sawState(TPlayState::Stop); }, 40000ms))
         << "a silent source must end its playback; states " << states_.size() << " " << player_.LastErrMsg();
     EXPECT_GE(duration_cast<seconds>(steady_clock::now() - silentSince).count(), 5);
 }

@@ -170,11 +170,11 @@ TEST_F(PlayerProgram, FileSourceIsTitledReopenedAndClosed)
     ASSERT_TRUE(pid.ok()) << pid.error();
     Reaper reaper{pid.value()};
 
-    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()); }, 30000)) << "no red picture";
+    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()); }, 30000ms)) << "no red picture";
     EXPECT_GT(ch.titleSamples(), 100) << "the title box is missing";
-    ASSERT_TRUE(pumpUntil([&] { return looksBlue(ch.centre()); }, 30000)) << "the second second never came";
+    ASSERT_TRUE(pumpUntil([&] { return looksBlue(ch.centre()); }, 30000ms)) << "the second second never came";
     // The file ends after the blue second; the Player opens it again.
-    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()); }, 30000)) << "no reopen";
+    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()); }, 30000ms)) << "no reopen";
     EXPECT_GT(ch.titleSamples(), 100);
 
     TALMailSlot engine;
@@ -186,7 +186,7 @@ TEST_F(PlayerProgram, FileSourceIsTitledReopenedAndClosed)
     ASSERT_TRUE(pumpUntil([&] {
         successor.SetActive(true);
         return successor.Active();
-    }, 10000));
+    }, 10000ms));
     const auto freed = duration_cast<milliseconds>(steady_clock::now() - sent).count();
     std::optional<int> code = waitExit(pid.value(), 10000);
     const auto ended = duration_cast<milliseconds>(steady_clock::now() - sent).count();
@@ -212,7 +212,7 @@ TEST_F(PlayerProgram, LiveUdpStream)
     Result<pid_t> pid = RunPlayer(launchFor(ch.name, url.toStdString(), false));
     ASSERT_TRUE(pid.ok()) << pid.error();
     Reaper reaper{pid.value()};
-    ASSERT_TRUE(pumpUntil([&] { return looksBlue(ch.centre()); }, 30000)) << "no picture from the UDP stream";
+    ASSERT_TRUE(pumpUntil([&] { return looksBlue(ch.centre()); }, 30000ms)) << "no picture from the UDP stream";
     EXPECT_GT(ch.titleSamples(), 100);
     sender.kill();
     sender.waitForFinished(5000);
@@ -224,7 +224,7 @@ TEST_F(PlayerProgram, SoundIsPublishedOneSecondAtATime)
     Result<pid_t> pid = RunPlayer(launchFor(ch.name, file_, true));
     ASSERT_TRUE(pid.ok()) << pid.error();
     Reaper reaper{pid.value()};
-    ASSERT_TRUE(pumpUntil([&] { return !ch.sound->IsReaded(); }, 30000)) << "no second of sound published";
+    ASSERT_TRUE(pumpUntil([&] { return !ch.sound->IsReaded(); }, 30000ms)) << "no second of sound published";
     std::vector<uint8_t> second(TAudioShare::kBlockSize);
     ASSERT_EQ(ch.sound->ReadFromSharedMemFixed(second.data()), static_cast<int32_t>(TAudioShare::kBlockSize));
     // The tone, not silence.
@@ -236,7 +236,7 @@ TEST_F(PlayerProgram, SoundIsPublishedOneSecondAtATime)
     }
     EXPECT_GT(loud, 10000);
     // With sound the pictures come through the delay line, and do come.
-    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()) || looksBlue(ch.centre()); }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()) || looksBlue(ch.centre()); }, 30000ms));
 }
 
 TEST_F(PlayerProgram, SecondPlayerOnABusyMailboxEndsAtOnce)
@@ -245,7 +245,7 @@ TEST_F(PlayerProgram, SecondPlayerOnABusyMailboxEndsAtOnce)
     Result<pid_t> first = RunPlayer(launchFor(ch.name, file_, false));
     ASSERT_TRUE(first.ok());
     Reaper reaper{first.value()};
-    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()) || looksBlue(ch.centre()); }, 30000));
+    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()) || looksBlue(ch.centre()); }, 30000ms));
 
     QProcess second;
     Result<std::vector<std::string>> args = EncodePlayerArguments(launchFor(ch.name, file_, false));
@@ -305,7 +305,7 @@ TEST_F(PlayerProgram, PlayerEndsWithTheProcessThatStartedIt)
     ASSERT_TRUE(engine.waitForReadyRead(10000));
     const pid_t player = engine.readLine().trimmed().toInt();
     ASSERT_GT(player, 0);
-    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()) || looksBlue(ch.centre()); }, 30000))
+    ASSERT_TRUE(pumpUntil([&] { return test::looksRed(ch.centre()) || looksBlue(ch.centre()); }, 30000ms))
         << "the Player never showed a picture";
     engine.kill();
     engine.waitForFinished(5000);
@@ -318,7 +318,7 @@ TEST_F(PlayerProgram, PlayerEndsWithTheProcessThatStartedIt)
         const int paren = line.lastIndexOf(')');
         return paren < 0 || line.mid(paren + 2, 1) == "Z";
     };
-    EXPECT_TRUE(pumpUntil(ended, 10000)) << "the Player outlived its engine";
+    EXPECT_TRUE(pumpUntil(ended, 10000ms)) << "the Player outlived its engine";
 }
 
 } // namespace

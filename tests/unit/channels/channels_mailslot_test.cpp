@@ -1,6 +1,7 @@
 #include "channels/MailSlotWire.h"
 #include "channels/TALMailSlot.h"
 #include "platform/DatagramMailbox.h"
+#include "support/QtEventPump.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,8 @@
 #include <vector>
 
 using tv::TALMailSlot;
+using tv::test::pumpUntil;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -33,28 +36,9 @@ struct Received {
     QString computer, user, text;
 };
 
-// Runs the event loop until done() holds; bounded only to stay alive.
-bool pumpUntil(const std::function<bool()>& done, int limitMs = 20000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-}
-
 class ChannelsMailSlot : public testing::Test {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int argc = 1;
-        static char name[] = "channels_mailslot_test";
-        static char* argv[] = {name, nullptr};
-        if (!QCoreApplication::instance())
-            new QCoreApplication(argc, argv);
-    }
+    static void SetUpTestSuite() { tv::test::app(); }
 
     // A messenger that records what reaches its owner.
     std::unique_ptr<TALMailSlot> listener(const QString& box, int interval, std::vector<Received>& into)
@@ -128,7 +112,7 @@ TEST_F(ChannelsMailSlot, UnreachableDestinationsReturnNormally)
     sender.Broadcast(box, "everyone");
     sender.SendMessage(".", box, "last");
     ASSERT_TRUE(pumpUntil([&] { return !got.empty(); }));
-    pumpUntil([] { return false; }, 100);
+    pumpUntil([] { return false; }, 100ms);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].text, "last");
 }
@@ -182,7 +166,7 @@ TEST_F(ChannelsMailSlot, BadDatagramsAreDroppedWithoutHarm)
         tv::platform::DatagramMailbox::send(name, d->data(), d->size());
     tv::platform::DatagramMailbox::send(name, good.data(), good.size());
     ASSERT_TRUE(pumpUntil([&] { return !got.empty(); }));
-    pumpUntil([] { return false; }, 100);
+    pumpUntil([] { return false; }, 100ms);
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].text, "Close");
 }
@@ -212,7 +196,7 @@ TEST_F(ChannelsMailSlot, DeactivatingNeverWaitsForABusyOwner)
     sender.SendMessage(".", box, "Close");
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // handed over, not delivered
     slot.SetActive(false);
-    pumpUntil([] { return false; }, 100);
+    pumpUntil([] { return false; }, 100ms);
     EXPECT_EQ(calls, 1) << "a message handed over before deactivation is dropped";
 }
 
@@ -272,6 +256,6 @@ TEST_F(ChannelsMailSlot, ThreadPriorityReachesTheRunningPollingThread)
     };
     EXPECT_FALSE(lowered());
     slot.SetThreadPriority(TALMailSlot::TThreadPriority::tpLower);
-    EXPECT_TRUE(pumpUntil(lowered, 5000)) << "the polling thread kept its priority";
+    EXPECT_TRUE(pumpUntil(lowered, 5000ms)) << "the polling thread kept its priority";
     EXPECT_EQ(slot.ThreadPriority(), TALMailSlot::TThreadPriority::tpLower);
 }

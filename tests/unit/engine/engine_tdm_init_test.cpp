@@ -3,6 +3,8 @@
 
 #include "engine/TDM.h"
 
+#include "support/QtEventPump.h"
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
@@ -12,18 +14,10 @@
 #include <unistd.h>
 
 using namespace tv;
+using tv::test::app;
 namespace fs = std::filesystem;
 
 namespace {
-
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "engine_tdm_init_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication a(argc, argv);
-    return a;
-}
 
 std::string profile(const std::string& output, const std::string& players, const std::string& sources,
                     const std::string& main = "")

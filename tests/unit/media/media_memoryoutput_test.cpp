@@ -6,6 +6,8 @@
 #include "media/TFrameInputAdapter.h"
 #include "media/TMemoryAccessAdapter.h"
 
+#include "support/QtEventPump.h"
+
 #include <QCoreApplication>
 #include <QThread>
 
@@ -16,20 +18,8 @@
 #include <thread>
 
 using namespace tv;
+using tv::test::app;
 using namespace std::chrono_literals;
-
-namespace {
-
-QCoreApplication& app()
-{
-    static int argc = 1;
-    static char name[] = "media_memoryoutput_test";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication a(argc, argv);
-    return a;
-}
-
-} // namespace
 
 TEST(MediaMemoryOutput, HandlersRunOnTheApplicationThread)
 {
