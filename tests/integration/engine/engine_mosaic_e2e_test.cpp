@@ -3,13 +3,12 @@
 
 #include "platform/Process.h"
 
+#include "support/InstanceName.h"
+#include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,50 +26,11 @@ namespace {
 
 const std::string kBin = TILVARON_BIN_DIR;
 
-int freeUdpPort()
-{
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
-// Two characters: "MFile" + instance + player index stays within 8.
-std::string instanceName()
-{
-    const char* digits = "0123456789abcdefghijklmnopqrstuvwxyz";
-    const int n = getpid() % (36 * 36);
-    return std::string{digits[n / 36], digits[n % 36]};
-}
-
 struct Colour {
     const char* name;
     std::array<int, 3> rgb;
 };
 const Colour kColours[] = {{"red", {255, 0, 0}}, {"lime", {0, 255, 0}}, {"blue", {0, 0, 255}}, {"yellow", {255, 255, 0}}};
-
-int freeTcpPort(int* keepOpen = nullptr)
-{
-    int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_ANY);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    if (keepOpen) {
-        listen(fd, 1);
-        *keepOpen = fd;
-    } else {
-        close(fd);
-    }
-    return ntohs(a.sin_port);
-}
 
 std::string profileText(const fs::path& dir, int port, int audio, const std::string& scheme = "UDP")
 {
@@ -120,11 +80,11 @@ protected:
     // stops the runner; returns its exit status.
     platform::ExitStatus runAndCapture(int audio, const fs::path& capture, const fs::path& log)
     {
-        const int port = freeUdpPort();
+        const int port = test::freeUdpPort();
         const fs::path profile = dir / ("audio" + std::to_string(audio) + ".ini");
         std::ofstream(profile) << profileText(dir, port, audio);
         auto runner = platform::Process::spawn(
-            "/bin/sh", {"-c", "exec '" + kBin + "/tilvaron-run' '" + profile.string() + "' " + instanceName() + " > '" +
+            "/bin/sh", {"-c", "exec '" + kBin + "/tilvaron-run' '" + profile.string() + "' " + test::instanceName() + " > '" +
                                   log.string() + "' 2>&1"});
         EXPECT_TRUE(runner.ok());
         if (!runner)
@@ -154,7 +114,7 @@ protected:
     platform::Process startRunner(const fs::path& profile, const fs::path& log)
     {
         auto runner = platform::Process::spawn(
-            "/bin/sh", {"-c", "exec '" + kBin + "/tilvaron-run' '" + profile.string() + "' " + instanceName() + " > '" +
+            "/bin/sh", {"-c", "exec '" + kBin + "/tilvaron-run' '" + profile.string() + "' " + test::instanceName() + " > '" +
                                   log.string() + "' 2>&1"});
         EXPECT_TRUE(runner.ok());
         return runner ? std::move(runner.value()) : platform::Process{};
@@ -227,7 +187,7 @@ TEST_F(EngineMosaicEndToEnd, FourColourPlayersOverUdp)
 
 TEST_F(EngineMosaicEndToEnd, HttpOutputServesTheStream)
 {
-    const int port = freeTcpPort();
+    const int port = test::freeTcpPort();
     const fs::path profile = dir / "http.ini";
     std::ofstream(profile) << profileText(dir, port, 1, "HTTP");
     const fs::path log = dir / "http.log";
@@ -252,8 +212,9 @@ TEST_F(EngineMosaicEndToEnd, HttpOutputServesTheStream)
 
 TEST_F(EngineMosaicEndToEnd, HttpPortInUseEndsTheProcessWithFour)
 {
-    int holder = -1;
-    const int port = freeTcpPort(&holder);
+    std::uint16_t taken = 0;
+    const int holder = test::listenOnFreePort(taken);
+    const int port = taken;
     const fs::path profile = dir / "busy.ini";
     std::ofstream(profile) << profileText(dir, port, 0, "HTTP");
     const fs::path log = dir / "busy.log";

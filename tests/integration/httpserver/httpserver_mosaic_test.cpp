@@ -2,6 +2,8 @@
 // read by ffmpeg and ffprobe as any viewer would; and a port that is taken
 // ends the run with "Port ... is inuse!" and exit code 4.
 
+#include "support/InstanceName.h"
+#include "support/LoopbackPorts.h"
 #include "support/QtEventPump.h"
 
 #include <QCoreApplication>
@@ -11,59 +13,21 @@
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 using tv::test::app;
+using tv::test::canConnect;
+using tv::test::listenOnFreePort;
 using tv::test::pumpUntil;
 
 namespace {
 
 const QString kRunner = QStringLiteral(TILVARON_BIN_DIR "/tilvaron-run");
 const QString kPlayer = QStringLiteral(TILVARON_BIN_DIR "/Player");
-
-// A listening socket on all addresses at a free port (kept open while needed).
-int listenOnFreePort(std::uint16_t& port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 4) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    port = ntohs(addr.sin_port);
-    return fd;
-}
-
-bool canConnect(std::uint16_t port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// Two letters from the pid: channel names stay short and tests running side
-// by side do not share an instance.
-QString instanceName()
-{
-    const int pid = ::getpid();
-    return QString(QChar('a' + pid % 26)) + QChar('a' + (pid / 26) % 26);
-}
 
 // A two-cell mosaic of two generated sources with an "http://" output.
 class MosaicFixture : public ::testing::Test {
@@ -114,7 +78,7 @@ protected:
     {
         runner.setWorkingDirectory(QString::fromStdString(dir_.string()));
         runner.setProcessChannelMode(QProcess::MergedChannels);
-        runner.start(kRunner, {"--no-restart", profile, instanceName()});
+        runner.start(kRunner, {"--no-restart", profile, QString::fromStdString(tv::test::instanceName())});
         ASSERT_TRUE(runner.waitForStarted(30000));
     }
 

@@ -3,15 +3,13 @@
 // object and the event pump of support/QtEventPump.h): temporary folders, generated sources made
 // with the ffmpeg command-line tool, free UDP ports and short unique names.
 
+#include "support/LoopbackPorts.h"
 #include "support/QtEventPump.h"
 
 #include <QCoreApplication>
 #include <QProcess>
 #include <QStringList>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -56,20 +54,6 @@ inline bool ffmpeg(const QStringList& args, int timeoutMs = 120000)
     if (!p.waitForFinished(timeoutMs))
         return false;
     return p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-inline int freeUdpPort()
-{
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    close(fd);
-    return ntohs(a.sin_port);
 }
 
 // A channel/mailbox name of at most 8 characters, unique per process and call.
