@@ -5,11 +5,11 @@
 #include "httpserver/OutputSink.h"
 #include "httpserver/THttpStreamer.h"
 #include "integration/httpserver/LoopbackClient.h"
+#include "support/MediaProbe.h"
 #include "support/QtEventPump.h"
 
 #include <QCoreApplication>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -103,7 +103,7 @@ private:
 TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
 {
     app();
-    if (QStandardPaths::findExecutable("ffmpeg").isEmpty() || QStandardPaths::findExecutable("ffprobe").isEmpty())
+    if (!tv::test::haveTool("ffmpeg") || !tv::test::haveTool("ffprobe"))
         GTEST_SKIP() << "ffmpeg/ffprobe not installed";
     Folder dir;
     const fs::path source = dir.path() / "source.ts";

@@ -4,12 +4,12 @@
 
 #include "support/InstanceName.h"
 #include "support/LoopbackPorts.h"
+#include "support/MediaProbe.h"
 #include "support/QtEventPump.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
-#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -37,7 +37,7 @@ protected:
         app();
         if (!QFileInfo::exists(kRunner) || !QFileInfo::exists(kPlayer))
             GTEST_SKIP() << "tilvaron-run and Player are not built";
-        if (QStandardPaths::findExecutable("ffmpeg").isEmpty() || QStandardPaths::findExecutable("ffprobe").isEmpty())
+        if (!tv::test::haveTool("ffmpeg") || !tv::test::haveTool("ffprobe"))
             GTEST_SKIP() << "ffmpeg/ffprobe not installed";
         dir_ = fs::temp_directory_path() / ("tv-http-mosaic-" + std::to_string(::getpid()));
         fs::remove_all(dir_);

@@ -1,9 +1,11 @@
 #pragma once
-// Shared pieces of the Player's integration tests (with the Qt application
-// object and the event pump of support/QtEventPump.h): temporary folders, generated sources made
-// with the ffmpeg command-line tool, free UDP ports and short unique names.
+// Shared pieces of the Player's integration tests, on top of tests/support
+// (application object, event pump, free ports, tools): temporary folders,
+// generated sources made with the ffmpeg command-line tool, short unique
+// names and the colours of a picture.
 
 #include "support/LoopbackPorts.h"
+#include "support/MediaProbe.h"
 #include "support/QtEventPump.h"
 
 #include <QCoreApplication>
@@ -38,11 +40,6 @@ public:
 private:
     std::string path_;
 };
-
-inline bool haveFfmpeg()
-{
-    return std::system("ffmpeg -hide_banner -version > /dev/null 2>&1") == 0;
-}
 
 // Runs ffmpeg with the given arguments (quiet); true on success.
 inline bool ffmpeg(const QStringList& args, int timeoutMs = 120000)

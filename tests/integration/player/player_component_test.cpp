@@ -23,7 +23,7 @@ protected:
     static void SetUpTestSuite()
     {
         test::app();
-        if (!test::haveFfmpeg())
+        if (!test::haveTool("ffmpeg"))
             return;
         dir_ = new test::TempDir();
         // Two seconds of red at 25 pictures per second with a mono 44.1 kHz tone.

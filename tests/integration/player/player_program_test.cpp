@@ -134,7 +134,7 @@ protected:
     static void SetUpTestSuite()
     {
         test::app();
-        if (!test::haveFfmpeg())
+        if (!test::haveTool("ffmpeg"))
             return;
         dir_ = new test::TempDir();
         // One second of red, then one of blue, with a tone.
