@@ -7,6 +7,7 @@
 #include "integration/httpserver/LoopbackClient.h"
 #include "support/MediaProbe.h"
 #include "support/QtEventPump.h"
+#include "support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -84,20 +85,6 @@ std::string decodeErrors(const QByteArray& log)
     return out;
 }
 
-class Folder {
-public:
-    Folder() : path_(fs::temp_directory_path() / ("tv-http-ffmpeg-" + std::to_string(::getpid())))
-    {
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~Folder() { fs::remove_all(path_); }
-    const fs::path& path() const { return path_; }
-
-private:
-    fs::path path_;
-};
-
 } // namespace
 
 TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
@@ -105,7 +92,7 @@ TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
     app();
     if (!tv::test::haveTool("ffmpeg") || !tv::test::haveTool("ffprobe"))
         GTEST_SKIP() << "ffmpeg/ffprobe not installed";
-    Folder dir;
+    tv::test::TempFolder dir("tv-http-ffmpeg");
     const fs::path source = dir.path() / "source.ts";
     QProcess make;
     make.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=320x240:rate=25", "-f", "lavfi", "-i",

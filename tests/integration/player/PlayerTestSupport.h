@@ -1,12 +1,13 @@
 #pragma once
 // Shared pieces of the Player's integration tests, on top of tests/support
-// (application object, event pump, free ports, tools): temporary folders,
+// (application object, event pump, free ports, tools, temporary folders):
 // generated sources made with the ffmpeg command-line tool, short unique
 // names and the colours of a picture.
 
 #include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
 #include "support/QtEventPump.h"
+#include "support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -25,21 +26,6 @@
 #include <vector>
 
 namespace tv::test {
-
-class TempDir {
-public:
-    TempDir()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "tv_player_XXXXXX").string();
-        path_ = mkdtemp(tmpl.data());
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    std::string file(const std::string& name) const { return path_ + "/" + name; }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 // Runs ffmpeg with the given arguments (quiet); true on success.
 inline bool ffmpeg(const QStringList& args, int timeoutMs = 120000)

@@ -25,7 +25,7 @@ protected:
         test::app();
         if (!test::haveTool("ffmpeg"))
             return;
-        dir_ = new test::TempDir();
+        dir_ = new test::TempFolder("tv_player");
         // Two seconds of red at 25 pictures per second with a mono 44.1 kHz tone.
         redFile_ = dir_->file("red.ts");
         ok_ = test::ffmpeg({"-f", "lavfi", "-i", "color=c=red:s=320x240:r=25", "-f", "lavfi", "-i",
@@ -72,7 +72,7 @@ protected:
     }
     bool sawState(TPlayState s) const { return std::find(states_.begin(), states_.end(), s) != states_.end(); }
 
-    static inline test::TempDir* dir_ = nullptr;
+    static inline test::TempFolder* dir_ = nullptr;
     static inline std::string redFile_;
     static inline bool ok_ = false;
 

@@ -136,7 +136,7 @@ protected:
         test::app();
         if (!test::haveTool("ffmpeg"))
             return;
-        dir_ = new test::TempDir();
+        dir_ = new test::TempFolder("tv_player");
         // One second of red, then one of blue, with a tone.
         file_ = dir_->file("redblue.ts");
         ok_ = test::ffmpeg({"-f", "lavfi", "-i", "color=c=red:s=320x240:r=25:d=1", "-f", "lavfi", "-i",
@@ -157,7 +157,7 @@ protected:
             GTEST_SKIP() << "ffmpeg could not make the test source";
     }
 
-    static inline test::TempDir* dir_ = nullptr;
+    static inline test::TempFolder* dir_ = nullptr;
     static inline std::string file_;
     static inline bool ok_ = false;
 };

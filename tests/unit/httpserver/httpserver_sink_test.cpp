@@ -4,10 +4,10 @@
 #include "httpserver/OutputSink.h"
 #include "httpserver/THttpStreamer.h"
 #include "unit/httpserver/FakeClientSocket.h"
+#include "support/QtEventPump.h"
+#include "support/TempFolder.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -25,31 +25,17 @@ using tv::OutputSink;
 using tv::RecordingRing;
 using tv::RecordingRingOptions;
 using tv::THttpStreamer;
+using tv::test::TempFolder;
 
 namespace {
 
-class TempFolder {
-public:
-    TempFolder()
-    {
-        path_ = fs::temp_directory_path() /
-            ("tv-ring-" + std::to_string(::getpid()) + "-" + std::to_string(counter_++));
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~TempFolder() { fs::remove_all(path_); }
-    fs::path path() const { return path_; }
-    std::string ring() const { return (path_ / "tmp").string() + "/"; }
-
-private:
-    fs::path path_;
-    static inline int counter_ = 0;
-};
+// The recording folder of a ring kept in dir.
+std::string ringFolder(const TempFolder& dir) { return (dir.path() / "tmp").string() + "/"; }
 
 RecordingRingOptions ringIn(const TempFolder& dir, std::uint64_t limit = 1'000'000'000)
 {
     RecordingRingOptions options;
-    options.folder = dir.ring();
+    options.folder = ringFolder(dir);
     options.sizeLimit = limit;
     options.retryPause = std::chrono::milliseconds(0);
     return options;
@@ -83,7 +69,7 @@ class RingRotation : public ::testing::TestWithParam<RotationCase> {};
 TEST_P(RingRotation, RotatesThroughFiveFiles)
 {
     const RotationCase& c = GetParam();
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     RecordingRing ring(ringIn(dir, 1000));
     ASSERT_TRUE(ring.open());
     const auto chunk = bytes(300);
@@ -108,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Ring, EachOpenStartsAgainWithAnEmptyZero)
 {
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     RecordingRing ring(ringIn(dir, 1000));
     ASSERT_TRUE(ring.open());
     const auto chunk = bytes(300);
@@ -125,7 +111,7 @@ TEST(Ring, EachOpenStartsAgainWithAnEmptyZero)
 
 TEST(Ring, FlushesEvery26thWrite)
 {
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     RecordingRing ring(ringIn(dir));
     ASSERT_TRUE(ring.open());
     const auto chunk = bytes(10);
@@ -143,7 +129,7 @@ TEST(Ring, FlushesEvery26thWrite)
 
 TEST(Sink, SeekAndReadBehaveAsAWriteOnlyFile)
 {
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     OutputSink sink(nullptr, ringIn(dir));
     ASSERT_TRUE(sink.MAAOpen());
     const auto chunk = bytes(1000);
@@ -159,7 +145,7 @@ TEST(Sink, SeekAndReadBehaveAsAWriteOnlyFile)
 
 TEST(Sink, WritesRecordAndFanOutThenCloseRemovesEveryClient)
 {
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     THttpStreamer server("Tilvaron");
     auto a = tv::test::connectFake(server);
     auto b = tv::test::connectFake(server);
@@ -182,7 +168,7 @@ TEST(Sink, WritesRecordAndFanOutThenCloseRemovesEveryClient)
 // and the encoder notice nothing.
 TEST(Sink, AWriteFailureDoesNotStopTheStreamAndRecordingResumes)
 {
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     THttpStreamer server("Tilvaron");
     auto client = tv::test::connectFake(server);
     OutputSink sink(&server, ringIn(dir));
@@ -215,7 +201,7 @@ TEST(Sink, AWriteFailureDoesNotStopTheStreamAndRecordingResumes)
 
 TEST(Sink, AFolderThatCannotBeCreatedOrIsRemovedIsMadeAgain)
 {
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     // "tmp" is a file: the folder cannot be created.
     std::ofstream(dir.path() / "tmp") << "in the way";
     THttpStreamer server("Tilvaron");
@@ -251,7 +237,7 @@ TEST(Sink, EncoderCallsRunOnTheSinksThread)
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     THttpStreamer server("Tilvaron");
     auto client = tv::test::connectFake(server);
     OutputSink sink(&server, ringIn(dir));
@@ -267,15 +253,7 @@ TEST(Sink, EncoderCallsRunOnTheSinksThread)
         sink.encoderClose();
         done = true;
     });
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done || std::chrono::steady_clock::now() > deadline)
-            loop.quit();
-    });
-    check.start(5);
-    loop.exec();
+    tv::test::pumpUntil([&] { return done.load(); });
     encoder.join();
 
     EXPECT_EQ(results, (std::vector<int>{1, 376, 376, 376, 376, 376, 376, 376, 376, 376, 376, -1}));
@@ -294,7 +272,7 @@ TEST(Sink, AbortReleasesAnEncoderCallWaitingForABusyMainThread)
     char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
-    TempFolder dir;
+    TempFolder dir("tv-ring");
     OutputSink sink(nullptr, ringIn(dir));
     ASSERT_TRUE(sink.MAAOpen());
     const auto chunk = bytes(376);
@@ -315,14 +293,7 @@ TEST(Sink, AbortReleasesAnEncoderCallWaitingForABusyMainThread)
         result = sink.encoderWrite(chunk.data(), 376);
         done = true;
     });
-    QEventLoop loop;
-    QTimer check;
-    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        if (done)
-            loop.quit();
-    });
-    check.start(5);
-    loop.exec();
+    tv::test::pumpUntil([&] { return done.load(); });
     again.join();
     EXPECT_EQ(result, 376);
     EXPECT_EQ(sizeOf(sink.ring().fileName(0)), 752u);

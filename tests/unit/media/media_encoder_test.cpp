@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "support/MediaProbe.h"
+#include "support/TempFolder.h"
 
 #include <atomic>
 #include <chrono>
@@ -30,17 +31,6 @@ namespace {
 
 using test::haveTool;
 std::string run(const std::string& cmd) { return test::runCommand(cmd); }
-
-struct TempDir {
-    fs::path path;
-    TempDir()
-    {
-        path = fs::temp_directory_path() / ("tv_media_enc_" + std::to_string(getpid()) + "_" +
-                                            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
 
 // A solid yuv420p picture written by a frame handler.
 struct Solid {
@@ -84,7 +74,7 @@ protected:
         if (!haveTool("ffprobe") || !haveTool("ffmpeg"))
             GTEST_SKIP() << "ffmpeg/ffprobe command-line tools are not installed";
     }
-    TempDir dir;
+    test::TempFolder dir{"tv_media_enc"};
 };
 
 TEST_F(MediaEncoder, ComposesFrameInputsOverAColourBase)
@@ -112,7 +102,7 @@ TEST_F(MediaEncoder, ComposesFrameInputsOverAColourBase)
         << enc.LastErrMsg();
     ASSERT_EQ(enc.AddInput(task, right.FileName(), {"-f frameinput -pix_fmt yuv420p -r 25 -s 100x80"}), 2)
         << enc.LastErrMsg();
-    const fs::path out = dir.path / "mosaic.ts";
+    const fs::path out = dir.path() / "mosaic.ts";
     const std::string options =
         "-filter_complex \"color=size=320x240:c=0x00ff00,format=rgb24 [base];[0:v]  scale=64x48 [p0];"
         "[1:v] scale=100x80 [p1];[2:v] scale=100x80 [p2];[base][p0] overlay=shortest=1:x=0:y=0 [t0];"
@@ -137,7 +127,7 @@ TEST_F(MediaEncoder, ComposesFrameInputsOverAColourBase)
     EXPECT_NE(run("ffprobe -v error -show_entries program_tags=service_provider -of csv=p=0 '" + out.string() + "'")
                   .find("VornCo"),
               std::string::npos);
-    auto rgb = test::decodeRgb(out.string(), 10, 320, 240, (dir.path / "frame.rgb").string());
+    auto rgb = test::decodeRgb(out.string(), 10, 320, 240, (dir.path() / "frame.rgb").string());
     ASSERT_FALSE(rgb.empty());
     expectNear(test::rgbAt(rgb, 320, 30, 24), {0, 0, 0}, "main input (black)");
     expectNear(test::rgbAt(rgb, 320, 70, 140), {255, 0, 0}, "left input");
@@ -237,7 +227,7 @@ TEST_F(MediaEncoder, WaveInputsBecomeSoundStreams)
         << enc.LastErrMsg();
     ASSERT_EQ(enc.AddInput(0, second.FileName(), {"-re -f waveinput -ar 48000 -ac 2 -sample_fmt s16"}), 2)
         << enc.LastErrMsg();
-    const fs::path out = dir.path / "sound.ts";
+    const fs::path out = dir.path() / "sound.ts";
     ASSERT_EQ(enc.SetOutput(0, out.string(),
                             {"-filter_complex \"[0:v] scale=64x64 \" -map 1:a -map 2:a -vcodec mpeg2video "
                              "-acodec mp2 -f mpegts -c:a mp2 -b:a 128k"}),
@@ -298,7 +288,7 @@ TEST_F(MediaEncoder, MemoryOutputGetsWholeTransportPackets)
 
 TEST_F(MediaEncoder, UrlInputIsReadToItsEnd)
 {
-    const fs::path src = dir.path / "src.mkv";
+    const fs::path src = dir.path() / "src.mkv";
     run("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=2 -f lavfi -i "
         "sine=frequency=440:sample_rate=44100:duration=2 -c:v mpeg4 -c:a pcm_s16le '" + src.string() + "'");
     ASSERT_TRUE(fs::exists(src));
@@ -319,7 +309,7 @@ TEST_F(MediaEncoder, UrlInputIsReadToItsEnd)
         };
         ASSERT_EQ(enc.AddTask(src.string(), {""}), 0) << enc.LastErrMsg();
         EXPECT_EQ(probed, 1);
-        const fs::path out = dir.path / "fromurl.ts";
+        const fs::path out = dir.path() / "fromurl.ts";
         ASSERT_EQ(enc.SetOutput(0, out.string(),
                                 {std::string("-filter_complex \"[0:v]  scale=320x240 \" ") + map +
                                  "-c:v mpeg2video -c:a mp2 -f mpegts"}),
@@ -381,13 +371,13 @@ TEST_F(MediaEncoder, RefusalsNameTheCause)
     for (const auto& c : outputs) {
         TFFEncoder e;
         ASSERT_EQ(e.AddTask(pic.FileName(), {picOpts}), 0) << e.LastErrMsg();
-        EXPECT_LT(e.SetOutput(0, (dir.path / "x.ts").string(), {c.options}), 0) << c.options;
+        EXPECT_LT(e.SetOutput(0, (dir.path() / "x.ts").string(), {c.options}), 0) << c.options;
         EXPECT_NE(e.LastErrMsg().find(c.named), std::string::npos) << c.options << " -> " << e.LastErrMsg();
     }
     // Options of the muxer and of a stream the output lacks are accepted.
     TFFEncoder ok;
     ASSERT_EQ(ok.AddTask(pic.FileName(), {picOpts}), 0);
-    EXPECT_EQ(ok.SetOutput(0, (dir.path / "y.ts").string(),
+    EXPECT_EQ(ok.SetOutput(0, (dir.path() / "y.ts").string(),
                            {"-filter_complex \"[0:v] null\" -c:v mpeg2video -f mpegts -mpegts_service_id 7 "
                             "-b:a 128k -maxrate 3000k -bufsize 2000k -bf 0 -flush_packets 0"}),
               0)
@@ -424,7 +414,7 @@ TEST_F(MediaEncoder, UrlInputTimestampJumpsKeepEveryPicture)
     // Two transport-stream pieces back to back, the second stamped 1000 s
     // earlier than the first: a source that restarted its clock (which the
     // demuxer's wrap correction turns into a jump of a day ahead).
-    const fs::path a = dir.path / "a.ts", b = dir.path / "b.ts", joined = dir.path / "joined.ts";
+    const fs::path a = dir.path() / "a.ts", b = dir.path() / "b.ts", joined = dir.path() / "joined.ts";
     run("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg2video "
         "-output_ts_offset 1000 '" + a.string() + "'");
     run("ffmpeg -v error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=1 -c:v mpeg2video '" + b.string() + "'");
@@ -434,7 +424,7 @@ TEST_F(MediaEncoder, UrlInputTimestampJumpsKeepEveryPicture)
     TFFEncoder enc;
     enc.TriggerEventInMainThread = false;
     ASSERT_EQ(enc.AddTask(joined.string(), {"-f mpegts"}), 0) << enc.LastErrMsg();
-    const fs::path out = dir.path / "continuous.ts";
+    const fs::path out = dir.path() / "continuous.ts";
     ASSERT_EQ(enc.SetOutput(0, out.string(), {"-filter_complex \"[0:v] null\" -c:v mpeg2video -f mpegts"}), 0)
         << enc.LastErrMsg();
     std::atomic<int> ended{0};
