@@ -3,6 +3,7 @@
 
 #include "httpserver/THttpStreamer.h"
 #include "integration/httpserver/LoopbackClient.h"
+#include "support/NumberedStream.h"
 #include "support/QtEventPump.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,7 @@
 using tv::THttpStreamer;
 using tv::test::LoopbackClient;
 using tv::test::app;
+using tv::test::numberedStream;
 using tv::test::pumpFor;
 using tv::test::pumpUntil;
 
@@ -26,22 +28,6 @@ namespace {
 
 constexpr std::size_t kPacket = THttpStreamer::kTsPacketSize;
 const std::string kHeader = THttpStreamer::kResponseHeader;
-
-// Packets numbered in bytes 1..3 after the sync byte.
-std::vector<std::uint8_t> makeStream(std::size_t packets)
-{
-    std::vector<std::uint8_t> s(packets * kPacket);
-    for (std::size_t p = 0; p < packets; ++p) {
-        std::uint8_t* pk = s.data() + p * kPacket;
-        pk[0] = 0x47;
-        pk[1] = static_cast<std::uint8_t>(p >> 16);
-        pk[2] = static_cast<std::uint8_t>(p >> 8);
-        pk[3] = static_cast<std::uint8_t>(p);
-        for (std::size_t i = 4; i < kPacket; ++i)
-            pk[i] = static_cast<std::uint8_t>(p + i);
-    }
-    return s;
-}
 
 // Header, then an unbroken run of whole packets of `stream` from packet 0.
 void expectStreamFromStart(const std::string& got, const std::vector<std::uint8_t>& stream, std::size_t expectBody)
@@ -99,7 +85,7 @@ TEST(Loopback, EveryRequestGetsTheHeaderAndTheWholeStream)
     for (const std::string& address : server->clientAddresses())
         EXPECT_EQ(address, "127.0.0.1");
 
-    const auto stream = makeStream(3000);
+    const auto stream = numberedStream(3000);
     const std::size_t chunk = 32768;
     for (std::size_t at = 0; at < stream.size(); at += chunk) {
         server->SendStream2HttpClients(stream.data() + at, std::min(chunk, stream.size() - at));
@@ -132,7 +118,7 @@ TEST(Loopback, ANeverReadingClientIsDroppedAndTheFastOneGetsEverything)
     LoopbackClient fast(server->port(), {});
     ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 2; }));
 
-    const auto stream = makeStream(400000); // 75 MB at most
+    const auto stream = numberedStream(400000); // 75 MB at most
     const std::size_t chunk = 32768;
     std::size_t at = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
@@ -171,7 +157,7 @@ TEST(Loopback, ClientsThatLeaveOrSendTooMuchAreRemoved)
 
     leaving.reset();
     ASSERT_TRUE(pumpUntil([&] { return server->clientCount() == 1; }));
-    const auto stream = makeStream(10);
+    const auto stream = numberedStream(10);
     server->SendStream2HttpClients(stream.data(), stream.size());
     EXPECT_TRUE(pumpUntil([&] { return staying.total() == kHeader.size() + stream.size(); }));
 }
@@ -197,7 +183,7 @@ TEST(Loopback, AcceptWaitsWhileDescriptorsRunOut)
     pumpFor(std::chrono::milliseconds(1500));
     const auto pauses = server->acceptPauses();
     const auto countWhileTight = server->clientCount();
-    const auto stream = makeStream(10);
+    const auto stream = numberedStream(10);
     server->SendStream2HttpClients(stream.data(), stream.size());
     const bool servedGotIt = pumpUntil([&] { return served.total() == kHeader.size() + stream.size(); });
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);

@@ -3,6 +3,7 @@
 
 #include "httpserver/THttpStreamer.h"
 #include "unit/httpserver/FakeClientSocket.h"
+#include "support/NumberedStream.h"
 
 #include <gtest/gtest.h>
 
@@ -16,27 +17,12 @@
 using tv::THttpStreamer;
 using tv::test::connectFake;
 using tv::test::FakeSocketState;
+using tv::test::numberedStream;
 
 namespace {
 
 constexpr std::size_t kPacket = THttpStreamer::kTsPacketSize;
 const std::string kHeader = THttpStreamer::kResponseHeader;
-
-// A transport stream of `packets` packets: sync byte, then the packet number
-// in the next two bytes, then filler, so that a cut or a gap shows.
-std::vector<std::uint8_t> makeStream(std::size_t packets)
-{
-    std::vector<std::uint8_t> s(packets * kPacket);
-    for (std::size_t p = 0; p < packets; ++p) {
-        std::uint8_t* pk = s.data() + p * kPacket;
-        pk[0] = 0x47;
-        pk[1] = static_cast<std::uint8_t>(p >> 8);
-        pk[2] = static_cast<std::uint8_t>(p);
-        for (std::size_t i = 3; i < kPacket; ++i)
-            pk[i] = static_cast<std::uint8_t>(p * 7 + i);
-    }
-    return s;
-}
 
 // What followed the header must be whole packets of `stream`, consecutive,
 // starting at a packet boundary. Returns the number of the first packet.
@@ -47,7 +33,7 @@ std::size_t expectWholePackets(const std::string& received, const std::vector<st
     EXPECT_EQ(body.size() % kPacket, 0u) << "a packet was cut";
     if (body.empty())
         return 0;
-    const std::size_t first = (static_cast<std::uint8_t>(body[1]) << 8) | static_cast<std::uint8_t>(body[2]);
+    const std::size_t first = tv::test::packetNumber(body.data());
     const std::size_t start = first * kPacket;
     if (start + body.size() > stream.size()) {
         ADD_FAILURE() << "more bytes than the stream has";
@@ -84,7 +70,7 @@ TEST_P(FanOutChunks, SendsWholePacketsAndHoldsTheRest)
     ASSERT_EQ(client->received, kHeader);
     client->sendSizes.clear();
 
-    const auto stream = makeStream(400);
+    const auto stream = numberedStream(400);
     std::size_t offset = 0;
     for (std::size_t n : c.chunks)
         feed(server, stream, offset, n);
@@ -108,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(FanOut, DropsChunksWithoutClientsButKeepsPacketBoundaries)
 {
     THttpStreamer server("Tilvaron");
-    const auto stream = makeStream(64);
+    const auto stream = numberedStream(64);
     std::size_t offset = 0;
     feed(server, stream, offset, 1000); // nobody listens: dropped, 60 bytes held
     EXPECT_EQ(server.heldBytes(), 60u);
@@ -127,7 +113,7 @@ TEST(FanOut, RemovesAClientThatIsGoneAndStillServesTheNext)
     auto alive = connectFake(server);
     gone->address = "10.0.0.1";
     gone->connected = false;
-    const auto stream = makeStream(16);
+    const auto stream = numberedStream(16);
     std::size_t offset = 0;
     feed(server, stream, offset, 1000);
 
@@ -142,7 +128,7 @@ TEST(FanOut, AFailedSendRemovesThatClientOnly)
     auto broken = connectFake(server);
     auto alive = connectFake(server);
     broken->sendError = EPIPE;
-    const auto stream = makeStream(16);
+    const auto stream = numberedStream(16);
     std::size_t offset = 0;
     feed(server, stream, offset, 1000);
 
@@ -159,7 +145,7 @@ TEST(FanOut, ASlowClientGetsTheRestWhenItsSocketTakesMore)
     auto fast = connectFake(server);
     EXPECT_TRUE(slow->received == kHeader);
 
-    const auto stream = makeStream(64);
+    const auto stream = numberedStream(64);
     std::size_t offset = 0;
     for (int i = 0; i < 5; ++i)
         feed(server, stream, offset, 1000);
@@ -184,7 +170,7 @@ TEST(FanOut, AClientWhoseBacklogOverflowsIsDroppedWhileOthersGoOn)
     auto stalled = connectFake(server, 0); // never takes a byte
     auto fast = connectFake(server);
 
-    const auto stream = makeStream(200);
+    const auto stream = numberedStream(200);
     std::size_t offset = 0;
     while (offset + 1000 <= stream.size())
         feed(server, stream, offset, 1000);
@@ -203,7 +189,7 @@ TEST(FanOut, EveryClientReceivesAnUnbrokenRunOfWholePackets)
 {
     THttpStreamer server("Tilvaron");
     std::mt19937 rng(12345);
-    const auto stream = makeStream(4000);
+    const auto stream = numberedStream(4000);
     std::vector<std::shared_ptr<FakeSocketState>> clients;
     std::size_t offset = 0;
     while (offset < stream.size()) {
@@ -234,7 +220,7 @@ TEST(Clients, AnyRequestGetsTheSameHeaderAndStream)
     auto path = connectFake(server, SIZE_MAX, "GET /some/where?x=1 HTTP/1.0\r\nHost: a\r\n\r\n");
     auto garbage = connectFake(server, SIZE_MAX, std::string("\x16\x03\x01\x00\xff junk", 10));
     auto silent = connectFake(server, SIZE_MAX, "");
-    const auto stream = makeStream(16);
+    const auto stream = numberedStream(16);
     std::size_t offset = 0;
     feed(server, stream, offset, 1500);
 
@@ -295,7 +281,7 @@ TEST(Clients, RemoveAllSendsWhatEachSocketTakesBeforeClosing)
 {
     THttpStreamer server("Tilvaron");
     auto behind = connectFake(server, 500);
-    const auto stream = makeStream(16);
+    const auto stream = numberedStream(16);
     std::size_t offset = 0;
     feed(server, stream, offset, 2000);
     ASSERT_GT(server.backlogBytes(0), 0u);
