@@ -6,6 +6,7 @@
 #include "platform/DatagramMailbox.h"
 #include "platform/Process.h"
 #include "platform/SharedMemory.h"
+#include "support/ChildEnd.h"
 #include "support/QtEventPump.h"
 
 #include <gtest/gtest.h>
@@ -34,11 +35,8 @@ std::uint8_t streamByte(std::size_t i) { return static_cast<std::uint8_t>((i * 7
 // Waits (bounded only to stay alive) for the peer's exit code; -1 if it never ends.
 int exitCodeOf(Process& p)
 {
-    for (int i = 0; i < 3000; ++i) {
-        if (auto s = p.poll())
-            return s->exited ? s->code : 128 + s->signal;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    if (auto s = tv::test::waitForEnd(p, std::chrono::seconds(30)))
+        return s->exited ? s->code : 128 + s->signal;
     p.kill();
     return -1;
 }

@@ -3,6 +3,7 @@
 
 #include "platform/Process.h"
 
+#include "support/ChildEnd.h"
 #include "support/InstanceName.h"
 #include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
@@ -122,10 +123,7 @@ protected:
 
     static platform::ExitStatus endOf(platform::Process& p, std::chrono::seconds limit)
     {
-        auto end = std::chrono::steady_clock::now() + limit;
-        std::optional<platform::ExitStatus> st;
-        while (!(st = p.poll()) && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(50ms);
+        std::optional<platform::ExitStatus> st = test::waitForEnd(p, limit);
         if (!st)
             st = p.kill();
         return st.value_or(platform::ExitStatus{});

@@ -1,4 +1,5 @@
 #include "platform/Process.h"
+#include "support/ChildEnd.h"
 
 #include <gtest/gtest.h>
 
@@ -36,17 +37,6 @@ std::vector<std::string> readLines(const std::string& path)
     return lines;
 }
 
-// Waits (bounded only to stay alive) for the child to end.
-std::optional<ExitStatus> pollUntilEnded(Process& p)
-{
-    for (int i = 0; i < 2000; ++i) {
-        if (auto s = p.poll())
-            return s;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return std::nullopt;
-}
-
 // 'Z' for a zombie, 0 when the process is gone.
 char processState(pid_t pid)
 {
@@ -66,7 +56,7 @@ TEST(PlatformProcess, ExitCodesArriveThroughPoll)
         auto p = Process::spawn(kChild, {"exit", std::to_string(code)});
         ASSERT_TRUE(p) << p.error();
         const pid_t pid = p->pid();
-        auto s = pollUntilEnded(*p);
+        auto s = tv::test::waitForEnd(*p, std::chrono::seconds(20));
         ASSERT_TRUE(s);
         EXPECT_TRUE(s->exited);
         EXPECT_EQ(s->code, code);
