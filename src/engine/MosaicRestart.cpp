@@ -1,55 +1,24 @@
 #include "engine/MosaicRestart.h"
 
 #include "platform/EventLog.h"
+#include "platform/SpawnProcess.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <spawn.h>
 #include <thread>
 #include <unistd.h>
 
 namespace tv {
 
-namespace {
-
-// Everything above stderr is closed in the successor.
-constexpr int kFirstClosedFd = 3;
-
-} // namespace
-
 Result<pid_t> spawnSuccessor(const std::string& program, const std::vector<std::string>& arguments)
 {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : arguments)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    posix_spawnattr_t attr;
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_init(&attr);
-    posix_spawn_file_actions_init(&actions);
-
-    sigset_t none;
-    sigemptyset(&none);
-    sigset_t all;
-    sigfillset(&all);
-    posix_spawnattr_setsigmask(&attr, &none);
-    posix_spawnattr_setsigdefault(&attr, &all);
-    posix_spawnattr_setpgroup(&attr, 0);
-    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK
-                                        | POSIX_SPAWN_SETSIGDEF);
-    posix_spawn_file_actions_addclosefrom_np(&actions, kFirstClosedFd);
-
-    pid_t pid = 0;
-    const int rc = posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attr);
-    if (rc != 0)
-        return fail("cannot start " + program + ": " + std::strerror(rc));
+    // The successor outlives this process and must not be stopped by a signal
+    // to our process group.
+    const pid_t pid = platform::spawnProcess(program, arguments,
+                                             {.dieWithThisProcess = false, .newProcessGroup = true});
+    if (pid < 0)
+        return fail("cannot start " + program + ": " + std::strerror(-pid));
     return pid;
 }
 
