@@ -12,12 +12,15 @@ std::string eventSourceName()
     return slash == std::string::npos ? file : file.substr(slash + 1);
 }
 
-void WriteEventLog(const std::string& message, std::uint16_t eventType)
+platform::EventType eventLogKind(std::uint16_t eventType)
 {
     const bool error = eventType == kEventLogError || eventType == kEventLogWarning;
-    platform::writeEventLog(eventSourceName(),
-                            error ? platform::EventType::Error : platform::EventType::Information,
-                            message);
+    return error ? platform::EventType::Error : platform::EventType::Information;
+}
+
+void WriteEventLog(const std::string& message, std::uint16_t eventType)
+{
+    platform::writeEventLog(eventSourceName(), eventLogKind(eventType), message);
 }
 
 } // namespace tv

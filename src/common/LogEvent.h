@@ -2,6 +2,8 @@
 // WriteEventLog: one entry in the system event log under the running
 // program's file name. Any thread; a failure to log is not reported.
 
+#include "platform/EventLog.h"
+
 #include <cstdint>
 #include <string>
 
@@ -15,6 +17,8 @@ inline constexpr std::uint16_t kEventLogInformation = 0x0004;
 
 // Error and warning entries go to the log as errors, every other type as
 // information.
+platform::EventType eventLogKind(std::uint16_t eventType);
+
 void WriteEventLog(const std::string& message, std::uint16_t eventType);
 
 // The source name entries carry: the program file's name with its extension.

@@ -6,10 +6,7 @@ namespace tv {
 
 void LogEvent(const std::string& displayName, const std::string& msg, int eventType)
 {
-    // The log has two kinds only; a warning counts as an error there.
-    const auto type = eventType == kEventTypeInformation ? platform::EventType::Information
-                                                         : platform::EventType::Error;
-    platform::writeEventLog(displayName, type, msg);
+    platform::writeEventLog(displayName, eventLogKind(static_cast<std::uint16_t>(eventType)), msg);
 }
 
 } // namespace tv
