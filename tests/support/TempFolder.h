@@ -32,6 +32,8 @@ public:
     TempFolder& operator=(const TempFolder&) = delete;
 
     const std::filesystem::path& path() const { return path_; }
+    // The folder as text with a trailing "/", for appending a name.
+    std::string folder() const { return path_.string() + "/"; }
     // The path of `name` in the folder.
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 

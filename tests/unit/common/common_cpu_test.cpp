@@ -15,7 +15,7 @@ constexpr std::int64_t kHz = 100; // clock ticks per second in the fixtures
 // A folder laid out like /proc with a "cpu" line and per-process stat files.
 class FakeProc {
 public:
-    std::string root() const { return dir_.path(); }
+    std::string root() const { return dir_.folder(); }
 
     void system(std::int64_t user, std::int64_t nice, std::int64_t sys, std::int64_t idle,
                 std::int64_t iowait = 0, std::int64_t irq = 0, std::int64_t softirq = 0,

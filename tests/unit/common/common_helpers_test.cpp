@@ -85,7 +85,7 @@ TEST(CommonHelpers, PrintfTextHoldsTheWholeText)
 TEST(CommonHelpers, LibraryFolderCandidatesInOrder)
 {
     test::TempFolder root;
-    const std::string base = root.path();
+    const std::string base = root.folder();
     const std::string program = base + "App/Bin/";
     std::filesystem::create_directories(program);
 

@@ -277,7 +277,7 @@ TEST(CommonIniFile, FilesMissingUnreadableAndUnwritable)
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     size_t files = 0;
-    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.path()))
+    for ([[maybe_unused]] auto& e : std::filesystem::directory_iterator(dir.folder()))
         ++files;
     EXPECT_EQ(files, 2u); // folder.ini and p.ini; none.ini was never saved
     EXPECT_EQ(TMemIniFile(path).ReadString("s", "k", ""), "v");

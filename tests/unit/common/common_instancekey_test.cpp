@@ -16,11 +16,11 @@ constexpr ScreenSize kScreen{1920, 1080};
 TEST(CommonInstanceKey, ValuesLiveInOneFilePerInstance)
 {
     test::TempFolder config;
-    InstanceKey a = InstanceKey::open(config.path(), "Tilvaron", "A");
-    InstanceKey b = InstanceKey::open(config.path(), "Tilvaron", "B");
+    InstanceKey a = InstanceKey::open(config.folder(), "Tilvaron", "A");
+    InstanceKey b = InstanceKey::open(config.folder(), "Tilvaron", "B");
     ASSERT_TRUE(a.isOpen());
-    EXPECT_EQ(a.fileName(), config.path() + "Vorn/TilvaronA.ini");
-    EXPECT_EQ(InstanceKey::open(config.path(), "Tilvaron", "").fileName(), config.path() + "Vorn/Tilvaron.ini");
+    EXPECT_EQ(a.fileName(), config.folder() + "Vorn/TilvaronA.ini");
+    EXPECT_EQ(InstanceKey::open(config.folder(), "Tilvaron", "").fileName(), config.folder() + "Vorn/Tilvaron.ini");
     // Opening makes the folder only; nothing is written before the first write.
     EXPECT_FALSE(std::filesystem::exists(a.fileName()));
     EXPECT_EQ(a.ReadString("Profile", "none"), "none");
@@ -51,7 +51,7 @@ TEST(CommonInstanceKey, KeyThatCannotBeOpened)
 {
     test::TempFolder config;
     test::writeBytes(config.file("Vorn"), "a file where the folder should be");
-    InstanceKey key = InstanceKey::open(config.path(), "Tilvaron", "");
+    InstanceKey key = InstanceKey::open(config.folder(), "Tilvaron", "");
     EXPECT_FALSE(key.isOpen());
     EXPECT_EQ(key.ReadString("Profile", "d"), "d");
     EXPECT_EQ(key.ReadInteger("cbAutoStart", 1), 1);
@@ -62,10 +62,10 @@ TEST(CommonInstanceKey, KeyThatCannotBeOpened)
 TEST(CommonInstanceKey, ProcessKeyFollowsXdgConfigHome)
 {
     test::TempFolder config;
-    ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", config.folder().c_str(), 1);
     OpenInstanceKey("Studio1");
     EXPECT_EQ(processInstanceKey().fileName(),
-              config.path() + "Vorn/" + programBaseName() + "Studio1.ini");
+              config.folder() + "Vorn/" + programBaseName() + "Studio1.ini");
     EXPECT_EQ(programBaseName(), "common_instancekey_test");
     ASSERT_TRUE(RegWriteString("Profile", "Sport").ok());
     ASSERT_TRUE(RegWriteInteger("n", 12).ok());
@@ -124,7 +124,7 @@ TEST(CommonFormPlacement, RestoreArithmetic)
 TEST(CommonFormPlacement, SaveAndRestoreThroughTheKey)
 {
     test::TempFolder config;
-    InstanceKey key = InstanceKey::open(config.path(), "Tilvaron", "");
+    InstanceKey key = InstanceKey::open(config.folder(), "Tilvaron", "");
     const FormPlacement normal{100, 50, 1024, 768, WindowState::Normal};
     ASSERT_TRUE(SaveFormPlacement(key, "fmosaic", normal).ok());
 

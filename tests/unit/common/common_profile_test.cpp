@@ -140,8 +140,8 @@ TEST(CommonProfile, SourcesAndNewProfileFile)
 TEST(CommonProfile, SettingsFileLogLevel)
 {
     test::TempFolder dir;
-    const std::string path = settingsFileName(dir.path());
-    EXPECT_EQ(path, dir.path() + "TConfig.ini");
+    const std::string path = settingsFileName(dir.folder());
+    EXPECT_EQ(path, dir.folder() + "TConfig.ini");
     EXPECT_EQ(readLogLevel(TMemIniFile(path, IniEncoding::Utf8)), 1);
 
     TMemIniFile settings(path, IniEncoding::Utf8);

@@ -1,6 +1,8 @@
 #pragma once
-// Small fixtures shared by the common tests: a temporary folder removed at the
-// end of the test, and whole-file read/write.
+// Small fixtures shared by the common tests: whole-file read/write, the test
+// data folder and UTF-16 text (temporary folders: support/TempFolder.h).
+
+#include "support/TempFolder.h"
 
 #include <filesystem>
 #include <fstream>
@@ -9,30 +11,6 @@
 #include <unistd.h>
 
 namespace tv::test {
-
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tv-common-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-
-    // The folder with a trailing "/".
-    std::string path() const { return path_ + "/"; }
-    std::string file(const std::string& name) const { return path() + name; }
-
-private:
-    std::string path_;
-};
 
 inline std::string readBytes(const std::string& path)
 {
