@@ -7,6 +7,7 @@
 #include "support/InstanceName.h"
 #include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -64,19 +65,11 @@ protected:
             GTEST_SKIP() << "tilvaron-run is not built in " << kBin;
         if (!test::haveTool("ffmpeg") || !test::haveTool("ffprobe"))
             GTEST_SKIP() << "ffmpeg/ffprobe command-line tools are not installed";
-        dir = fs::temp_directory_path() / ("tv_engine_e2e_" + std::to_string(getpid()));
-        fs::create_directories(dir);
         for (const auto& c : kColours)
             test::runCommand(std::string("ffmpeg -v error -y -f lavfi -i color=c=") + c.name +
                              ":size=320x240:rate=25:duration=120 -c:v mpeg2video -b:v 300k '" +
                              (dir / (std::string(c.name) + ".ts")).string() + "'");
     }
-    void TearDown() override
-    {
-        if (!dir.empty())
-            fs::remove_all(dir);
-    }
-
     // Runs the profile, captures `seconds` of its output into `capture`,
     // stops the runner; returns its exit status.
     platform::ExitStatus runAndCapture(int audio, const fs::path& capture, const fs::path& log)
@@ -135,7 +128,8 @@ protected:
         return std::string((std::istreambuf_iterator<char>(in)), {});
     }
 
-    fs::path dir;
+    test::TempFolder folder{"tv_engine_e2e"};
+    const fs::path dir = folder.path();
 };
 
 TEST_F(EngineMosaicEndToEnd, FourColourPlayersOverUdp)

@@ -6,6 +6,7 @@
 #include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
 #include "support/QtEventPump.h"
+#include "support/TempFolder.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -39,9 +40,6 @@ protected:
             GTEST_SKIP() << "tilvaron-run and Player are not built";
         if (!tv::test::haveTool("ffmpeg") || !tv::test::haveTool("ffprobe"))
             GTEST_SKIP() << "ffmpeg/ffprobe not installed";
-        dir_ = fs::temp_directory_path() / ("tv-http-mosaic-" + std::to_string(::getpid()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
         for (int i = 1; i <= 2; ++i) {
             QProcess make;
             make.start("ffmpeg", {"-v", "error", "-f", "lavfi", "-i", "testsrc=size=176x144:rate=25", "-t", "60",
@@ -49,11 +47,6 @@ protected:
             ASSERT_TRUE(make.waitForFinished(120000));
             ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
         }
-    }
-    void TearDown() override
-    {
-        if (!dir_.empty())
-            fs::remove_all(dir_);
     }
 
     QString source(int i) const { return QString::fromStdString((dir_ / ("source" + std::to_string(i) + ".ts")).string()); }
@@ -93,7 +86,8 @@ protected:
         }
     }
 
-    fs::path dir_;
+    tv::test::TempFolder folder_{"tv-http-mosaic"};
+    const fs::path dir_ = folder_.path();
 };
 
 // A viewer joining a live stream starts between pictures: until the next

@@ -4,6 +4,7 @@
 #include "engine/TDM.h"
 
 #include "support/QtEventPump.h"
+#include "support/TempFolder.h"
 
 #include <QCoreApplication>
 
@@ -35,13 +36,7 @@ std::string replaced(std::string text, const std::string& what, const std::strin
 
 class EngineTdmInit : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        app();
-        dir = fs::temp_directory_path() / ("tv_tdm_init_" + std::to_string(getpid()));
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { app(); }
 
     std::string write(const std::string& name, const std::string& text)
     {
@@ -50,7 +45,8 @@ protected:
         return p.string();
     }
 
-    fs::path dir;
+    test::TempFolder folder{"tv_tdm_init"};
+    const fs::path dir = folder.path();
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 // accepted by the real filter library whatever the title holds.
 #include "media/FilterChain.h"
 #include "player/TitleFilter.h"
+#include "support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -136,7 +137,8 @@ TEST(PlayerTitleFilter, AnyTitleGivesAGraphTheLibraryAccepts)
 TEST(PlayerTitleFilter, FontLookupOrderAndFallback)
 {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("tv_player_fonts_" + std::to_string(getpid()));
+    const test::TempFolder folder("tv_player_fonts");
+    const fs::path& dir = folder.path();
     fs::create_directories(dir / "fonts");
     fs::create_directories(dir / "Fonts");
     fs::create_directories(dir / "prog" / "Fonts");
@@ -155,7 +157,6 @@ TEST(PlayerTitleFilter, FontLookupOrderAndFallback)
     EXPECT_EQ(missing.path, kFallbackFontFile);
     EXPECT_FALSE(findTitleFont("a", prog).fallback);
     fs::current_path(before);
-    fs::remove_all(dir);
 }
 
 } // namespace
