@@ -8,6 +8,7 @@
 #include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
 #include "support/TempFolder.h"
+#include "support/WholeFile.h"
 
 #include <gtest/gtest.h>
 
@@ -87,8 +88,7 @@ protected:
         // the encoder runs, and long enough that the last second shows them.
         auto started = std::chrono::steady_clock::now() + 30s;
         while (std::chrono::steady_clock::now() < started) {
-            std::ifstream in(log);
-            std::string text((std::istreambuf_iterator<char>(in)), {});
+            const std::string text = test::readBytes(log);
             if (text.find("Starting ...") != std::string::npos)
                 break;
             std::this_thread::sleep_for(100ms);
@@ -122,12 +122,6 @@ protected:
         return st.value_or(platform::ExitStatus{});
     }
 
-    static std::string readText(const fs::path& f)
-    {
-        std::ifstream in(f);
-        return std::string((std::istreambuf_iterator<char>(in)), {});
-    }
-
     test::TempFolder folder{"tv_engine_e2e"};
     const fs::path dir = folder.path();
 };
@@ -141,8 +135,7 @@ TEST_F(EngineMosaicEndToEnd, FourColourPlayersOverUdp)
         const fs::path capture = dir / ("capture" + std::to_string(audio) + ".ts");
         const fs::path log = dir / ("run" + std::to_string(audio) + ".log");
         const platform::ExitStatus st = runAndCapture(audio, capture, log);
-        std::ifstream logIn(log);
-        const std::string logText((std::istreambuf_iterator<char>(logIn)), {});
+        const std::string logText = test::readBytes(log);
         EXPECT_TRUE(st.exited && st.code == 4) << "exit " << st.code << " signal " << st.signal << "\n" << logText;
         EXPECT_NE(logText.find("Openning MainTV ..."), std::string::npos) << logText;
         EXPECT_NE(logText.find("Init Players ..."), std::string::npos) << logText;
@@ -194,7 +187,7 @@ TEST_F(EngineMosaicEndToEnd, HttpOutputServesTheStream)
     }
     kill(runner.pid(), SIGTERM);
     const platform::ExitStatus st = endOf(runner, 30s);
-    const std::string text = readText(log);
+    const std::string text = test::readBytes(log);
     EXPECT_TRUE(st.exited && st.code == 4) << text;
     ASSERT_TRUE(fs::exists(capture)) << text;
     EXPECT_EQ(test::probeStreams(capture.string(), "codec_name,width,height"),
@@ -213,7 +206,7 @@ TEST_F(EngineMosaicEndToEnd, HttpPortInUseEndsTheProcessWithFour)
     platform::Process runner = startRunner(profile, log);
     const platform::ExitStatus st = endOf(runner, 60s);
     close(holder);
-    const std::string text = readText(log);
+    const std::string text = test::readBytes(log);
     EXPECT_TRUE(st.exited && st.code == 4) << text;
     EXPECT_NE(text.find("Port " + std::to_string(port) + " is inuse!"), std::string::npos) << text;
 }

@@ -8,6 +8,7 @@
 #include "support/MediaProbe.h"
 #include "support/QtEventPump.h"
 #include "support/TempFolder.h"
+#include "support/WholeFile.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -17,8 +18,6 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <thread>
 #include <unistd.h>
@@ -38,12 +37,6 @@ constexpr unsigned kNullPid = 0x1FFF;
 // Size of the muxer's output buffer, as the encoder hands it over.
 constexpr std::size_t kMuxerChunk = 32768;
 constexpr int kSeconds = 4;
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // Continuity-counter gaps over whole packets; -1 when a packet is cut or
 // out of sync.
@@ -101,7 +94,7 @@ TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
                           QString::fromStdString(source.string())});
     ASSERT_TRUE(make.waitForFinished(120000));
     ASSERT_EQ(make.exitCode(), 0) << make.readAllStandardError().toStdString();
-    const std::string stream = readFile(source);
+    const std::string stream = tv::test::readBytes(source);
     ASSERT_GT(stream.size(), 100000u);
 
     tv::HttpStreamerOptions options;
@@ -157,5 +150,5 @@ TEST(RealPlayers, DecodeTheServedStreamWhileAStalledClientIsDropped)
     const std::string body = counter.data().substr(std::string(THttpStreamer::kResponseHeader).size());
     EXPECT_EQ(body.size(), stream.size() / kPacket * kPacket);
     EXPECT_EQ(continuityGaps(body), 0);
-    EXPECT_TRUE(readFile(ring.folder + "0.mpg") == stream) << "the recording differs from the stream";
+    EXPECT_TRUE(tv::test::readBytes(ring.folder + "0.mpg") == stream) << "the recording differs from the stream";
 }

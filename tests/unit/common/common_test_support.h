@@ -1,28 +1,15 @@
 #pragma once
-// Small fixtures shared by the common tests: whole-file read/write, the test
-// data folder and UTF-16 text (temporary folders: support/TempFolder.h).
+// Small fixtures shared by the common tests: the test data folder and UTF-16
+// text (temporary folders and whole-file read/write: tests/support).
 
 #include "support/TempFolder.h"
+#include "support/WholeFile.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <unistd.h>
 
 namespace tv::test {
-
-inline std::string readBytes(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-inline void writeBytes(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 inline std::string dataFile(const std::string& name)
 {
