@@ -8,6 +8,7 @@
 #include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
 #include "support/TempFolder.h"
+#include "support/UdpCapture.h"
 #include "support/WholeFile.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +76,8 @@ protected:
     // stops the runner; returns its exit status.
     platform::ExitStatus runAndCapture(int audio, const fs::path& capture, const fs::path& log)
     {
-        const int port = test::freeUdpPort();
+        test::UdpCapture output;
+        const int port = output.port();
         const fs::path profile = dir / ("audio" + std::to_string(audio) + ".ini");
         std::ofstream(profile) << profileText(dir, port, audio);
         auto runner = platform::Process::spawn(
@@ -93,8 +95,8 @@ protected:
                 break;
             std::this_thread::sleep_for(100ms);
         }
-        test::runCommand("timeout 60 ffmpeg -v error -y -i 'udp://127.0.0.1:" + std::to_string(port) +
-                         "?timeout=30000000' -t 6 -map 0 -c copy '" + capture.string() + "' 2>&1");
+        if (output.captureTo(capture, 6s) == 0)
+            fs::remove(capture);
         kill(runner.value().pid(), SIGTERM);
         auto end = std::chrono::steady_clock::now() + 30s;
         std::optional<platform::ExitStatus> st;

@@ -12,6 +12,7 @@
 #include "platform/Process.h"
 
 #include "support/MediaProbe.h"
+#include "support/UdpCapture.h"
 
 #include <gtest/gtest.h>
 
@@ -247,8 +248,7 @@ protected:
             std::this_thread::sleep_for(4s);
             during();
         });
-        tv::test::runCommand("timeout 90 ffmpeg -v error -y -i 'udp://127.0.0.1:" + std::to_string(outPort_)
-                             + "?timeout=30000000' -t 11 -map 0 -c copy '" + capture.string() + "' 2>&1");
+        output_.captureTo(capture, 11s);
         meanwhile.join();
         ::kill(runner.pid(), SIGTERM);
         auto st = waitExit(runner, 30s);
@@ -291,7 +291,8 @@ protected:
     fs::path profile_;
     std::string instance_;
     std::string log_;
-    int outPort_ = freeUdpPort();
+    tv::test::UdpCapture output_;
+    int outPort_ = output_.port();
 };
 
 TEST_F(EngineRunctlRunner, NoChangeKeepsEverySourceAndAKilledPlayerComesBack)
