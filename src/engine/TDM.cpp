@@ -308,7 +308,8 @@ bool TDM::setHttpOutput(int task, const std::string& options)
         lastError_ = text + " (" + why + ")";
         report(text);
         LogEvent(lastError_, kEventTypeError);
-        control_->StopAll();
+        // The players end and their channels go with them: this run is over.
+        StopAll();
         std::this_thread::sleep_for(std::chrono::milliseconds(kPortFailureWaitMs));
         endProcess(kExitStopped);
         return false;

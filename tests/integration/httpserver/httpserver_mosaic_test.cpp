@@ -2,6 +2,7 @@
 // read by ffmpeg and ffprobe as any viewer would; and a port that is taken
 // ends the run with "Port ... is inuse!" and exit code 4.
 
+#include "platform/SharedMemory.h"
 #include "support/InstanceName.h"
 #include "support/LoopbackPorts.h"
 #include "support/MediaProbe.h"
@@ -71,7 +72,8 @@ protected:
     {
         runner.setWorkingDirectory(QString::fromStdString(dir_.string()));
         runner.setProcessChannelMode(QProcess::MergedChannels);
-        runner.start(kRunner, {"--no-restart", profile, QString::fromStdString(tv::test::instanceName())});
+        instance_ = tv::test::instanceName();
+        runner.start(kRunner, {"--no-restart", profile, QString::fromStdString(instance_)});
         ASSERT_TRUE(runner.waitForStarted(30000));
     }
 
@@ -86,8 +88,17 @@ protected:
         }
     }
 
+    // Whether shared-memory channel objects of player `i` of this run exist.
+    bool channelLeft(int i) const
+    {
+        const std::string n = instance_ + std::to_string(i);
+        return fs::exists("/dev/shm" + tv::platform::SharedMemory::objectName("MFile" + n)) ||
+               fs::exists("/dev/shm" + tv::platform::SharedMemory::objectName("Global\\AudioAMFile" + n));
+    }
+
     tv::test::TempFolder folder_{"tv-http-mosaic"};
     const fs::path dir_ = folder_.path();
+    std::string instance_;
 };
 
 // A viewer joining a live stream starts between pictures: until the next
@@ -153,4 +164,7 @@ TEST_F(MosaicFixture, APortInUseEndsTheRunWithCode4)
     EXPECT_EQ(runner.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(runner.exitCode(), 4) << runLog;
     EXPECT_NE(runLog.find("Port " + std::to_string(port) + " is inuse!"), std::string::npos) << runLog;
+    // The players' channels end with the run.
+    EXPECT_FALSE(channelLeft(0));
+    EXPECT_FALSE(channelLeft(1));
 }
